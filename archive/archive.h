@@ -1,0 +1,96 @@
+// Opening an update archive, finding its members and extracting them to disk.
+// The container layout is documented in archive/format.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/decoder.h"
+#include "archive/format.h"
+#include "archive/memory_block.h"
+
+enum class OpenError {
+  None,
+  CannotOpenFile,
+  ShortHeader,          // fewer than 16 bytes
+  BadMagic,             // file form only: not "QA2\0"
+  ReadFailed,           // file form: seek, size or read failed or came short
+  TooManyEntries,       // 16 + entryCount x 32 does not fit in 32 bits
+  DirectoryOutOfBounds, // the directory does not lie inside the archive
+  DirectoryCorrupt,     // the compressed directory does not decode (see decode)
+  DirectoryWrongSize,   // it decodes to another size than entryCount x 32
+  NameUnterminated,     // an entry's name has no zero inside its 15 bytes
+  MemberOutOfBounds,    // an entry's data does not lie inside the archive
+  StoredSizeMismatch,   // a stored entry whose storedSize is not its fileSize
+  OutOfMemory,
+};
+
+struct OpenReport {
+  OpenError error = OpenError::None;
+  uint32_t entry = 0;                     // the entry at fault, where one is
+  DecodeError decode = DecodeError::None; // for DirectoryCorrupt
+};
+
+// Opens the archive that `source` names (memory image, or file path when the
+// size is 0) and checks it against the format's bounds. Returns nothing on
+// failure, with the reason in *report when given. Shows no message.
+std::unique_ptr<UpdateArchive> OpenUpdateArchive(const ArchiveSource& source,
+                                                 OpenReport* report = nullptr);
+
+// One line of English for an author's tool.
+std::string DescribeOpenReport(const OpenReport& report);
+
+// The first entry whose name equals `name` without regard to case; -1 when
+// none. *dataOffset receives where its data starts in the image.
+int32_t FindArchiveMember(const UpdateArchive& archive, const char* name,
+                          uint64_t* dataOffset);
+
+// The data offset of entry `index` (which must exist).
+uint64_t MemberDataOffset(const UpdateArchive& archive, uint32_t index);
+
+// A member's bytes as extracted: decoded when compressed, copied otherwise.
+// Not ok() when it cannot be allocated or does not decode to exactly
+// fileSize bytes; *decode then says why (None for a wrong size or memory).
+MemoryBlock ReadArchiveMember(const UpdateArchive& archive, const uint8_t* image,
+                              size_t imageSize, uint32_t index, DecodeError* decode);
+
+enum class ExtractStatus {
+  Written,
+  LeftNewer,            // only-if-newer, and the existing file is later
+  NotFound,
+  NoSpace,
+  NoMemory,
+  CorruptMember,        // its stream does not decode to fileSize bytes
+  DestinationIsFolder,
+  WriteFailed,
+};
+
+struct ExtractOutcome {
+  ExtractStatus status = ExtractStatus::Written;
+  uint64_t shortfall = 0;  // NoSpace: bytes missing on the drive
+  char drive[3] = {};      // NoSpace: the drive tested
+  DecodeError decode = DecodeError::None;
+  bool ok() const {
+    return status == ExtractStatus::Written || status == ExtractStatus::LeftNewer;
+  }
+};
+
+// Extracts member `memberName` of `archive` (data in the memory image) to
+// `destinationPath`: free-space test on the destination's drive, read-only
+// attribute cleared, only-if-newer decision, then the whole file written with
+// the member's time as all three file times. Shows no message.
+ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
+                             size_t imageSize, const char* destinationPath,
+                             const char* memberName, bool onlyIfNewer);
+
+// The updater's extraction: ExtractMember on the archive that start-up opened
+// (Updater.Archive over Updater.Source), reporting its failures with
+// ShowUpdaterError where the player is to be told. Returns 1 or 0.
+int ExtractArchiveMember(const char* destinationPath, const char* memberName,
+                         bool onlyIfNewer);
+
+// Member names compare as the system's case-insensitive comparison does for
+// ASCII; the second byte of a double-byte character is compared as it is.
+bool ArchiveNamesEqual(const char* a, const char* b);

@@ -1,0 +1,478 @@
+#include "platform/host/host_platform.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/codepage.h"
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+// 1601-01-01 to 1970-01-01 in 100-ns units.
+constexpr int64_t kEpochDelta = 116444736000000000LL;
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return s;
+}
+
+class HostFile : public ReadableFile {
+ public:
+  explicit HostFile(int fd) : fd_(fd) {}
+  ~HostFile() override { ::close(fd_); }
+  bool Read(void* buffer, uint32_t size, uint32_t* got) override {
+    size_t total = 0;
+    while (total < size) {
+      ssize_t n = ::read(fd_, static_cast<char*>(buffer) + total, size - total);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        *got = uint32_t(total);
+        return false;
+      }
+      if (n == 0) break;
+      total += size_t(n);
+    }
+    *got = uint32_t(total);
+    return true;
+  }
+  bool Seek(uint32_t offset) override { return ::lseek(fd_, off_t(offset), SEEK_SET) >= 0; }
+  bool Size(uint64_t* size) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    *size = uint64_t(st.st_size);
+    return true;
+  }
+  bool LastWriteTime(uint64_t* time) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    *time = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class HostKey : public RegistryKey {
+ public:
+  explicit HostKey(const std::map<std::string, std::vector<uint8_t>>* values) : values_(values) {}
+  long QueryValue(const char* name, void* data, uint32_t* size) override {
+    auto it = values_->find(Lower(name));
+    if (it == values_->end()) return 2;  // ERROR_FILE_NOT_FOUND
+    const std::vector<uint8_t>& bytes = it->second;
+    if (bytes.size() > *size) {
+      *size = uint32_t(bytes.size());
+      return 234;  // ERROR_MORE_DATA
+    }
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    *size = uint32_t(bytes.size());
+    return 0;
+  }
+
+ private:
+  const std::map<std::string, std::vector<uint8_t>>* values_;
+};
+
+bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+}  // namespace
+
+uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+  return uint64_t(seconds * 10000000LL + nanoseconds / 100 + kEpochDelta);
+}
+
+void UnixFromFileTime(uint64_t fileTime, int64_t* seconds, int64_t* nanoseconds) {
+  int64_t units = int64_t(fileTime) - kEpochDelta;
+  int64_t s = units / 10000000LL, r = units % 10000000LL;
+  if (r < 0) {
+    r += 10000000LL;
+    --s;
+  }
+  *seconds = s;
+  *nanoseconds = r * 100;
+}
+
+std::string Cp932ToUtf8(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == iconv_t(-1)) return text;
+  std::string out;
+  char buffer[4096];
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char* o = buffer;
+    size_t oLeft = sizeof buffer;
+    size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    out.append(buffer, size_t(o - buffer));
+    if (r == size_t(-1) && errno != E2BIG) {
+      out.push_back('?');
+      ++in;
+      --inLeft;
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+HostPlatform::HostPlatform() {
+  const char* tmp = std::getenv("TMPDIR");
+  tempFolder_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/";
+}
+
+HostPlatform::~HostPlatform() = default;
+
+void HostPlatform::MapDrive(char letter, const std::string& hostFolder, uint32_t type) {
+  drives_[Upper(letter)] = Drive{hostFolder, type};
+}
+
+void HostPlatform::SetClusters(uint32_t sectorsPerCluster, uint32_t bytesPerSector,
+                               uint32_t freeClusters, uint32_t totalClusters) {
+  clusters_ = std::vector<uint32_t>{sectorsPerCluster, bytesPerSector, freeClusters,
+                                    totalClusters};
+}
+
+std::string HostPlatform::HostPath(const char* path) const {
+  std::string out;
+  const char* p = path;
+  if (p[0] && p[1] == ':') {
+    auto it = drives_.find(Upper(p[0]));
+    out = it != drives_.end() ? it->second.folder : std::string("/nonexistent-drive-") + p[0];
+    p += 2;
+    if (*p != '\\' && *p != '/') out.push_back('/');
+  }
+  while (*p) {
+    if (IsLeadByte(uint8_t(*p)) && p[1]) {
+      out.append(p, 2);
+      p += 2;
+    } else {
+      out.push_back(*p == '\\' ? '/' : *p);
+      ++p;
+    }
+  }
+  return out;
+}
+
+void HostPlatform::SetResource(const std::string& type, int name, std::vector<uint8_t> bytes) {
+  resources_[{type, name}] = std::move(bytes);
+}
+
+void HostPlatform::SetRegistryValue(const std::string& key, const std::string& name,
+                                    std::vector<uint8_t> bytes) {
+  registry_[Lower(key)][Lower(name)] = std::move(bytes);
+}
+
+void HostPlatform::SetRegistryString(const std::string& key, const std::string& name,
+                                     const std::string& value) {
+  std::vector<uint8_t> bytes(value.begin(), value.end());
+  bytes.push_back(0);
+  SetRegistryValue(key, name, std::move(bytes));
+}
+
+void HostPlatform::SetRegistryDword(const std::string& key, const std::string& name,
+                                    uint32_t value) {
+  SetRegistryValue(key, name,
+                   {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                    uint8_t(value >> 24)});
+}
+
+Window HostPlatform::AddWindow(const std::string& windowClass, const std::string& title) {
+  Window id = reinterpret_cast<Window>(nextWindow_++);
+  windows_.push_back(HostWindow{id, windowClass, title, 0});
+  return id;
+}
+
+void HostPlatform::RemoveWindow(Window window) {
+  windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
+                                [&](const HostWindow& w) { return w.id == window; }),
+                 windows_.end());
+}
+
+uint32_t HostPlatform::GetFileAttributes(const char* path) {
+  struct stat st;
+  if (::stat(HostPath(path).c_str(), &st) != 0) return kInvalidAttributes;
+  if (S_ISDIR(st.st_mode)) return kAttrDirectory | (IsReadOnly(st) ? kAttrReadOnly : 0);
+  return IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+}
+
+bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
+  std::string host = HostPath(path);
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+  return ::chmod(host.c_str(), mode) == 0;
+}
+
+bool HostPlatform::CreateDirectory(const char* path) {
+  return ::mkdir(HostPath(path).c_str(), 0777) == 0;
+}
+
+bool HostPlatform::DeleteFile(const char* path) {
+  std::string host = HostPath(path);
+  struct stat st;
+  // As on Windows, a read-only file or a folder is not deleted.
+  if (::stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || IsReadOnly(st)) return false;
+  return ::unlink(host.c_str()) == 0;
+}
+
+std::unique_ptr<ReadableFile> HostPlatform::OpenForRead(const char* path) {
+  std::string host = HostPath(path);
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<HostFile>(fd);
+}
+
+bool HostPlatform::WriteFileReplacing(const char* path, const void* data, uint32_t size,
+                                      const uint64_t* time) {
+  ++writes_;
+  bool injectFault = failWriteCountdown_ > 0 && --failWriteCountdown_ == 0;
+  std::string host = HostPath(path);
+  struct stat st;
+  // Windows refuses to replace a read-only file or a folder, even for an
+  // administrator; root on the host would not.
+  if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return false;
+  std::string temp = host + ".~" + std::to_string(pid_) + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const char* bytes = static_cast<const char*>(data);
+  size_t toWrite = injectFault ? size / 2 : size;
+  size_t done = 0;
+  bool ok = true;
+  while (done < toWrite) {
+    ssize_t n = ::write(fd, bytes + done, toWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += size_t(n);
+  }
+  if (injectFault) ok = false;
+  if (ok && time) {
+    struct timespec times[2];
+    int64_t s, ns;
+    UnixFromFileTime(*time, &s, &ns);
+    times[0].tv_sec = times[1].tv_sec = time_t(s);
+    times[0].tv_nsec = times[1].tv_nsec = long(ns);
+    ok = ::futimens(fd, times) == 0;
+  }
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), host.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+FreeSpaceQuery HostPlatform::DiskFreeSpaceEx(const char* root, uint64_t* freeToCaller,
+                                             uint64_t* totalBytes, uint64_t* totalFree) {
+  if (!extendedQuery_) return FreeSpaceQuery::Unavailable;
+  char letter = root[0] ? Upper(root[0]) : 0;
+  auto scripted = freeSpace_.find(letter);
+  if (scripted != freeSpace_.end()) {
+    *freeToCaller = *totalFree = scripted->second;
+    *totalBytes = scripted->second * 2 + 1;
+    return FreeSpaceQuery::Ok;
+  }
+  if (drives_.find(letter) == drives_.end()) return FreeSpaceQuery::Failed;
+  struct statvfs vfs;
+  if (::statvfs(drives_[letter].folder.c_str(), &vfs) != 0) return FreeSpaceQuery::Failed;
+  *freeToCaller = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+  *totalFree = uint64_t(vfs.f_bfree) * vfs.f_frsize;
+  *totalBytes = uint64_t(vfs.f_blocks) * vfs.f_frsize;
+  return FreeSpaceQuery::Ok;
+}
+
+bool HostPlatform::DiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
+                                 uint32_t* bytesPerSector, uint32_t* freeClusters,
+                                 uint32_t* totalClusters) {
+  char letter = root[0] ? Upper(root[0]) : 0;
+  if (drives_.find(letter) == drives_.end()) return false;
+  if (clusters_) {
+    *sectorsPerCluster = (*clusters_)[0];
+    *bytesPerSector = (*clusters_)[1];
+    *freeClusters = (*clusters_)[2];
+    *totalClusters = (*clusters_)[3];
+    return true;
+  }
+  uint64_t freeBytes, total, totalFree;
+  auto scripted = freeSpace_.find(letter);
+  if (scripted != freeSpace_.end()) {
+    freeBytes = scripted->second;
+    total = freeBytes * 2;
+  } else {
+    struct statvfs vfs;
+    if (::statvfs(drives_[letter].folder.c_str(), &vfs) != 0) return false;
+    freeBytes = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+    total = uint64_t(vfs.f_blocks) * vfs.f_frsize;
+  }
+  (void)totalFree;
+  // The older query reports at most 2 GiB, as on the systems it comes from.
+  *sectorsPerCluster = 8;
+  *bytesPerSector = 512;
+  *freeClusters = uint32_t(std::min<uint64_t>(freeBytes / 4096, 0x7FFFFFFF / 4096));
+  *totalClusters = uint32_t(std::min<uint64_t>(total / 4096, 0x7FFFFFFF / 4096));
+  return true;
+}
+
+uint32_t HostPlatform::DriveType(const char* root) {
+  auto it = drives_.find(root[0] ? Upper(root[0]) : 0);
+  return it == drives_.end() ? 1 /* DRIVE_NO_ROOT_DIR */ : it->second.type;
+}
+
+void HostPlatform::GetTempFolder(char out[260]) {
+  std::memset(out, 0, 260);
+  if (tempFolder_.size() < 260) std::memcpy(out, tempFolder_.data(), tempFolder_.size());
+}
+
+ShellCopyResult HostPlatform::ShellCopy(Window owner, const char* from, const char* to,
+                                        uint32_t flags) {
+  CopyRecord record{owner, from, to, flags};
+  copies_.push_back(record);
+  if (onCopy) onCopy(record);
+  if (copyOutcome) return *copyOutcome;
+  // FO_COPY of one name: a folder is copied into the target folder under its
+  // own name; a file is copied to the target name, creating its folders.
+  std::error_code ec;
+  fs::path source = HostPath(from), target = HostPath(to);
+  if (fs::is_directory(source, ec)) {
+    fs::path into = target / source.filename();
+    fs::create_directories(into, ec);
+    fs::copy(source, into,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  } else if (fs::exists(source, ec)) {
+    fs::create_directories(target.parent_path(), ec);
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+  } else {
+    return ShellCopyResult{2 /* ERROR_FILE_NOT_FOUND */, false};
+  }
+  return ShellCopyResult{ec ? 0x75 /* DE_OPCANCELLED-like failure */ : 0, false};
+}
+
+uint32_t HostPlatform::ReadProfileString(const char* section, const char* key,
+                                         const char* fallback, char* buffer, uint32_t size,
+                                         const char* path) {
+  profileReads_.push_back(std::string(section ? section : "") + "/" + (key ? key : ""));
+  return ReadIniString(HostPath(path), section, key, fallback, buffer, size);
+}
+
+std::unique_ptr<RegistryKey> HostPlatform::OpenUserKey(const char* subkey) {
+  keysOpened_.push_back(subkey);
+  auto it = registry_.find(Lower(subkey));
+  if (it == registry_.end()) return nullptr;
+  return std::make_unique<HostKey>(&it->second);
+}
+
+bool HostPlatform::FindOwnResource(const char* type, int name, const uint8_t** data,
+                                   uint32_t* size) {
+  auto it = resources_.find({type, name});
+  if (it == resources_.end() || it->second.empty()) return false;
+  *data = it->second.data();
+  *size = uint32_t(it->second.size());
+  return true;
+}
+
+int HostPlatform::MessageBox(Window owner, const char* text, const char* caption,
+                             uint32_t style) {
+  BoxRecord record{owner, text, caption, style};
+  boxes_.push_back(record);
+  if (echoBoxes)
+    std::fprintf(stderr, "%s: %s\n", Cp932ToUtf8(caption).c_str(), Cp932ToUtf8(text).c_str());
+  return boxResponder ? boxResponder(record) : kAnswerOk;
+}
+
+Window HostPlatform::FindWindow(const char* windowClass, const char* title) {
+  std::string wantClass = windowClass ? Lower(windowClass) : std::string();
+  std::string wantTitle = Lower(title ? title : "");
+  // The open dialog is a dialog-class window titled with its caption.
+  if (!windowClass && dialog_ && !dialog_->ended && Lower(dialog_->title) == wantTitle)
+    return dialog_->window;
+  for (const HostWindow& w : windows_)
+    if (Lower(w.windowClass) == wantClass && Lower(w.title) == wantTitle) return w.id;
+  return nullptr;
+}
+
+void HostPlatform::ShowAndRaise(Window window) {
+  for (HostWindow& w : windows_)
+    if (w.id == window) ++w.raised;
+}
+
+HostDialog* HostPlatform::DialogOf(Window window) {
+  return dialog_ && dialog_->window == window ? dialog_ : nullptr;
+}
+
+void HostPlatform::SetWindowText(Window window, const char* text) {
+  if (HostDialog* d = DialogOf(window)) d->title = text;
+}
+
+void HostPlatform::SetDlgItemText(Window dialog, int id, const char* text) {
+  if (HostDialog* d = DialogOf(dialog)) d->texts[id] = text;
+}
+
+void HostPlatform::EnableDlgItem(Window dialog, int id, bool enable) {
+  if (HostDialog* d = DialogOf(dialog)) d->enabled[id] = enable;
+}
+
+void HostPlatform::FocusDlgItem(Window dialog, int id) {
+  if (HostDialog* d = DialogOf(dialog)) d->focus = id;
+}
+
+void HostPlatform::EndDialog(Window dialog, intptr_t code) {
+  HostDialog* d = DialogOf(dialog);
+  if (d && !d->ended) {
+    d->ended = true;
+    d->endCode = code;
+  }
+}
+
+intptr_t HostPlatform::RunDialog(int templateId, DialogHandler& handler) {
+  (void)templateId;
+  if (failDialogCreation) return -1;
+  HostDialog dialog;
+  dialog.window = reinterpret_cast<Window>(nextWindow_++);
+  dialog.title = "UPDATE";
+  dialog.texts[1] = "\x8E\x9F\x82\xD6";  // the template's 次へ
+  dialog.texts[1001] = "Info";
+  dialog.handler = &handler;
+  dialog_ = &dialog;
+  handler.OnInit(dialog.window);
+  intptr_t result = -1;
+  while (!dialog.ended) {
+    if (!dialogScript || !dialogScript(dialog)) break;
+  }
+  if (dialog.ended) result = dialog.endCode;
+  lastDialog_ = dialog;
+  dialog_ = nullptr;
+  return result;
+}
+
+Platform& Host() {
+  // Outside tests, boxes are the author's tool talking: print them.
+  static HostPlatform* instance = [] {
+    auto* host = new HostPlatform;
+    host->echoBoxes = true;
+    return host;
+  }();
+  return *instance;
+}
+
+namespace {
+Platform* current = nullptr;
+}
+
+Platform& Os() { return current ? *current : Host(); }
+void SetOs(Platform* platform) { current = platform; }
+
+}  // namespace platform

@@ -1,0 +1,159 @@
+// The operating system as the updater sees it: one narrow interface with a
+// Win32 implementation (platform/win32) and a host one (platform/host: real
+// POSIX files, scripted boxes, windows, registry and drives).
+//
+// Paths and texts are zero-terminated code page 932 byte strings, paths with
+// the backslash as separator. Operations mirror the Win32 calls the updater is
+// specified against; each comment says what the callers rely on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+// HWND in the Win32 build; an opaque token in the host build. nullptr is "none".
+using Window = void*;
+
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrNormal = 0x80;
+
+constexpr uint32_t kDriveCdRom = 5;  // GetDriveTypeA's DRIVE_CDROM
+
+// MessageBoxA styles and answers.
+constexpr uint32_t kBoxOk = 0x00;
+constexpr uint32_t kBoxOkCancel = 0x01;
+constexpr uint32_t kBoxIconError = 0x10;
+constexpr int kAnswerOk = 1;
+constexpr int kAnswerCancel = 2;
+
+// SHFileOperationA flags the updater uses.
+constexpr uint32_t kCopyNoConfirmation = 0x10;
+constexpr uint32_t kCopyNoConfirmMkdir = 0x200;
+constexpr uint32_t kCopyNoErrorUi = 0x400;
+
+enum class Cursor { Arrow, Wait };
+
+// An open file, read only. Closed when destroyed.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `size` bytes; *got receives the count. False on a failed read.
+  virtual bool Read(void* buffer, uint32_t size, uint32_t* got) = 0;
+  // Moves the position to `offset` from the start.
+  virtual bool Seek(uint32_t offset) = 0;
+  virtual bool Size(uint64_t* size) = 0;
+  // Last-write time as a 64-bit file time.
+  virtual bool LastWriteTime(uint64_t* time) = 0;
+};
+
+// An open registry key. Closed when destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // RegQueryValueExA with no type requested: *size goes in as the room in
+  // `data` and comes out as the value's size. 0 means success; a value larger
+  // than the room fails without copying.
+  virtual long QueryValue(const char* name, void* data, uint32_t* size) = 0;
+};
+
+struct ShellCopyResult {
+  int result = 0;        // SHFileOperationA's result: 0 for success
+  bool aborted = false;  // fAnyOperationsAborted
+};
+
+// What a dialog's window procedure forwards to the portable dialog logic.
+class DialogHandler {
+ public:
+  virtual ~DialogHandler() = default;
+  virtual void OnInit(Window dialog) = 0;
+  // The whole command word parameter (id in the low half, notification code
+  // in the high half).
+  virtual void OnCommand(Window dialog, uintptr_t command) = 0;
+  // True when the handler has set the cursor and the system must not.
+  virtual bool OnSetCursor(Window dialog) = 0;
+};
+
+enum class FreeSpaceQuery { Unavailable, Failed, Ok };
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- files and folders
+  virtual uint32_t GetFileAttributes(const char* path) = 0;
+  virtual bool SetFileAttributes(const char* path, uint32_t attributes) = 0;
+  virtual bool CreateDirectory(const char* path) = 0;
+  virtual bool DeleteFile(const char* path) = 0;
+  // Opens an existing file for reading, sharing reads. nullptr on failure.
+  virtual std::unique_ptr<ReadableFile> OpenForRead(const char* path) = 0;
+  // Writes `size` bytes as the whole new content of `path`, setting all three
+  // file times to *time when it is given. The content is written beside the
+  // file and replaces it only once complete: on failure the old file (if any)
+  // is left as it was. A read-only destination is not replaced.
+  virtual bool WriteFileReplacing(const char* path, const void* data, uint32_t size,
+                                  const uint64_t* time) = 0;
+
+  // --- disks and drives
+  // GetDiskFreeSpaceExA, looked up at run time: Unavailable when the system
+  // lacks it.
+  virtual FreeSpaceQuery DiskFreeSpaceEx(const char* root, uint64_t* freeToCaller,
+                                         uint64_t* totalBytes, uint64_t* totalFree) = 0;
+  // GetDiskFreeSpaceA.
+  virtual bool DiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
+                             uint32_t* bytesPerSector, uint32_t* freeClusters,
+                             uint32_t* totalClusters) = 0;
+  // GetDriveTypeA for a root such as "Q:".
+  virtual uint32_t DriveType(const char* root) = 0;
+  // GetTempPathA into a 260-byte buffer (may leave it empty).
+  virtual void GetTempFolder(char out[260]) = 0;
+  virtual uint32_t ProcessId() = 0;
+  // SHFileOperationA, FO_COPY of one name to one name.
+  virtual ShellCopyResult ShellCopy(Window owner, const char* from, const char* to,
+                                    uint32_t flags) = 0;
+
+  // --- settings and registry
+  // GetPrivateProfileStringA: copies the value (or `fallback`) cut to size-1
+  // bytes and zero-terminated; returns the bytes copied without the zero.
+  virtual uint32_t ReadProfileString(const char* section, const char* key,
+                                     const char* fallback, char* buffer, uint32_t size,
+                                     const char* path) = 0;
+  // RegOpenKeyExA(HKEY_CURRENT_USER, subkey, KEY_READ). nullptr on failure.
+  virtual std::unique_ptr<RegistryKey> OpenUserKey(const char* subkey) = 0;
+
+  // --- process and resources
+  virtual void InitializeCom() = 0;
+  // FindResourceA/SizeofResource/LoadResource/LockResource on the own module;
+  // false when any step yields nothing (or the resource is empty).
+  virtual bool FindOwnResource(const char* type, int name, const uint8_t** data,
+                               uint32_t* size) = 0;
+
+  // --- windows and boxes
+  virtual int MessageBox(Window owner, const char* text, const char* caption,
+                         uint32_t style) = 0;
+  // FindWindowA; a null `windowClass` stands for the system's dialog class.
+  virtual Window FindWindow(const char* windowClass, const char* title) = 0;
+  // ShowWindow(SW_SHOW) then SetForegroundWindow.
+  virtual void ShowAndRaise(Window window) = 0;
+  virtual void SetWindowText(Window window, const char* text) = 0;
+  virtual void SetDlgItemText(Window dialog, int id, const char* text) = 0;
+  virtual void EnableDlgItem(Window dialog, int id, bool enable) = 0;
+  virtual void FocusDlgItem(Window dialog, int id) = 0;
+  virtual void EndDialog(Window dialog, intptr_t code) = 0;
+  virtual void SetCursor(Cursor cursor) = 0;
+  // DialogBoxParamA(instance, templateId, no owner, proc, 0); the proc
+  // forwards to `handler`. Returns the end code, or -1 when the dialog cannot
+  // be created.
+  virtual intptr_t RunDialog(int templateId, DialogHandler& handler) = 0;
+};
+
+// The process's platform. The Win32 build starts with the real one, the host
+// build with the host one; tests may swap in their own.
+Platform& Os();
+// Installs `platform` (not owned) as Os(); nullptr restores the default.
+void SetOs(Platform* platform);
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// The Win32 platform. Include only from platform/win32.
+#pragma once
+
+#include <windows.h>
+
+// windows.h maps these names to their A/W forms; the platform interface uses
+// the plain names as its own methods.
+#undef CreateDirectory
+#undef DeleteFile
+#undef FindWindow
+#undef GetFileAttributes
+#undef MessageBox
+#undef SetDlgItemText
+#undef SetFileAttributes
+#undef SetWindowText
+
+#include "platform/platform.h"
+
+namespace platform {
+// The real implementation (the default Os() in the Win32 build).
+Platform& Win32();
+}  // namespace platform

@@ -1,0 +1,39 @@
+// Shared pieces of the qa2 commands: exit codes, argument handling, files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qa2 {
+
+// Exit codes, as `qa2 --help` documents them.
+constexpr int kExitOk = 0;
+constexpr int kExitBadArchive = 1;  // malformed archive or stream, member missing
+constexpr int kExitUsage = 2;       // wrong arguments
+constexpr int kExitIo = 3;          // a file could not be read or written
+
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* help;  // shown by `qa2 NAME --help`
+  int (*run)(const std::vector<std::string>& args);
+};
+
+const std::vector<Command>& Commands();
+
+// Prints "qa2 NAME: message" on stderr and returns `code`.
+int Fail(const char* command, int code, const std::string& message);
+bool WantsHelp(const std::vector<std::string>& args);
+int PrintHelp(const Command& command);
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error);
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error);
+
+// Parses a non-negative decimal that fits in 32 bits.
+bool ParseSize(const std::string& text, uint32_t* value);
+
+// A 64-bit file time as "YYYY-MM-DD hh:mm:ss" UTC.
+std::string FormatFileTime(uint64_t fileTime);
+
+}  // namespace qa2

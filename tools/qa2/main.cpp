@@ -1,0 +1,36 @@
+// qa2: the update author's tool for update archives.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/qa2/cli.h"
+
+namespace {
+
+int Usage(FILE* to) {
+  std::fprintf(to, "usage: qa2 COMMAND [ARGS...]\n\ncommands:\n");
+  for (const qa2::Command& c : qa2::Commands())
+    std::fprintf(to, "  %-10s %s\n", c.name, c.synopsis);
+  std::fprintf(to,
+               "\n'qa2 COMMAND --help' describes one command.\n"
+               "exit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
+               "            2 wrong arguments; 3 a file could not be read or written\n");
+  return to == stdout ? qa2::kExitOk : qa2::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage(stderr);
+  std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") return Usage(stdout);
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const qa2::Command& c : qa2::Commands()) {
+    if (name != c.name) continue;
+    if (qa2::WantsHelp(args)) return qa2::PrintHelp(c);
+    return c.run(args);
+  }
+  std::fprintf(stderr, "qa2: unknown command '%s'\n", name.c_str());
+  return Usage(stderr);
+}

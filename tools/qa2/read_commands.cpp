@@ -1,0 +1,194 @@
+// The commands that read archives: list, extract, verify, decompress.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/decoder.h"
+#include "platform/host/host_platform.h"
+#include "tools/qa2/cli.h"
+
+namespace qa2 {
+namespace {
+
+struct LoadedArchive {
+  std::vector<uint8_t> image;
+  std::unique_ptr<UpdateArchive> archive;
+};
+
+// Reads and opens ARCHIVE; prints the fault and returns its exit code.
+int Load(const char* command, const std::string& path, LoadedArchive* out) {
+  std::string error;
+  if (!ReadFileBytes(path, &out->image, &error)) return Fail(command, kExitIo, error);
+  if (out->image.size() > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
+  if (out->image.size() >= 4 && std::memcmp(out->image.data(), kArchiveMagic, 4) != 0)
+    return Fail(command, kExitBadArchive, path + ": not an archive (no \"QA2\" magic)");
+  OpenReport report;
+  out->archive = OpenUpdateArchive(
+      ArchiveSource{out->image.data(), uint32_t(out->image.size())}, &report);
+  if (!out->archive) {
+    return Fail(command, kExitBadArchive, path + ": " + DescribeOpenReport(report));
+  }
+  return kExitOk;
+}
+
+std::string DisplayName(const ArchiveEntry& e) {
+  return platform::Cp932ToUtf8(std::string(e.name, strnlen(e.name, kArchiveNameField)));
+}
+
+}  // namespace
+
+int RunList(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Fail("list", kExitUsage, "expects ARCHIVE (see qa2 list --help)");
+  LoadedArchive a;
+  if (int rc = Load("list", args[0], &a)) return rc;
+  std::printf("%-16s %-10s %12s %12s  %s\n", "name", "kind", "size", "stored", "time (UTC)");
+  for (uint32_t i = 0; i < a.archive->entryCount(); ++i) {
+    ArchiveEntry e = a.archive->entry(i);
+    std::printf("%-16s %-10s %12u %12u  %s\n", DisplayName(e).c_str(),
+                e.IsCompressed() ? "compressed" : "stored", e.fileSize, e.storedSize,
+                FormatFileTime(e.fileTime).c_str());
+  }
+  return kExitOk;
+}
+
+int RunExtract(const std::vector<std::string>& args) {
+  std::string archivePath, folder;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-C" && i + 1 < args.size()) {
+      folder = args[++i];
+    } else if (archivePath.empty()) {
+      archivePath = args[i];
+    } else {
+      names.push_back(args[i]);
+    }
+  }
+  if (archivePath.empty() || folder.empty())
+    return Fail("extract", kExitUsage, "expects ARCHIVE -C DIR [NAME...] (see qa2 extract --help)");
+  LoadedArchive a;
+  if (int rc = Load("extract", archivePath, &a)) return rc;
+  if (platform::Os().GetFileAttributes(folder.c_str()) == platform::kInvalidAttributes)
+    return Fail("extract", kExitIo, "no folder " + folder);
+
+  std::vector<uint32_t> chosen;
+  if (names.empty()) {
+    for (uint32_t i = 0; i < a.archive->entryCount(); ++i) {
+      // A later entry with an earlier one's name is never reached by name.
+      if (FindArchiveMember(*a.archive, a.archive->entry(i).name, nullptr) == int32_t(i))
+        chosen.push_back(i);
+    }
+  }
+  int rc = kExitOk;
+  for (const std::string& name : names) {
+    int32_t index = -1;
+    for (uint32_t i = 0; i < a.archive->entryCount() && index < 0; ++i)
+      if (DisplayName(a.archive->entry(i)) == name || ArchiveNamesEqual(a.archive->entry(i).name, name.c_str()))
+        index = int32_t(i);
+    if (index < 0) {
+      rc = Fail("extract", kExitBadArchive, "no member " + name);
+      continue;
+    }
+    chosen.push_back(uint32_t(index));
+  }
+  for (uint32_t i : chosen) {
+    ArchiveEntry e = a.archive->entry(i);
+    std::string dest = folder + "/" + DisplayName(e);
+    ExtractOutcome outcome = ExtractMember(*a.archive, a.image.data(), a.image.size(),
+                                           dest.c_str(), e.name, false);
+    switch (outcome.status) {
+      case ExtractStatus::Written:
+      case ExtractStatus::LeftNewer:
+        std::printf("%s\n", dest.c_str());
+        break;
+      case ExtractStatus::NoSpace:
+        rc = Fail("extract", kExitIo, dest + ": not enough disk space");
+        break;
+      case ExtractStatus::CorruptMember:
+        rc = Fail("extract", kExitBadArchive,
+                  DisplayName(e) + ": data does not decode to its size (" +
+                      DescribeDecodeError(outcome.decode) + ")");
+        break;
+      case ExtractStatus::DestinationIsFolder:
+        rc = Fail("extract", kExitIo, dest + " is a folder");
+        break;
+      default:
+        rc = Fail("extract", kExitIo, dest + ": cannot write");
+        break;
+    }
+  }
+  return rc;
+}
+
+int RunVerify(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Fail("verify", kExitUsage, "expects ARCHIVE (see qa2 verify --help)");
+  LoadedArchive a;
+  if (int rc = Load("verify", args[0], &a)) return rc;
+  const UpdateArchive& archive = *a.archive;
+  const ArchiveHeader header = archive.header();
+  int faults = 0;
+  auto fault = [&](uint32_t i, const std::string& what) {
+    ++faults;
+    Fail("verify", kExitBadArchive,
+         args[0] + ": member " + std::to_string(i) + " '" + DisplayName(archive.entry(i)) + "': " + what);
+  };
+  uint64_t offset = kArchiveHeaderSize;
+  for (uint32_t i = 0; i < archive.entryCount(); ++i) {
+    ArchiveEntry e = archive.entry(i);
+    if (offset + e.storedSize > header.directoryOffset)
+      fault(i, "data runs into the directory");
+    int32_t first = FindArchiveMember(archive, e.name, nullptr);
+    if (first != int32_t(i))
+      fault(i, "same name as member " + std::to_string(first) + " (only the first is reachable)");
+    if (e.name[0] == '\0') fault(i, "empty name");
+    if (e.IsCompressed()) {
+      std::vector<uint8_t> out(e.fileSize);
+      DecodeResult r = DecodeArchiveStream(out.data(), out.size(), a.image.data() + offset, e.storedSize);
+      if (!r.ok())
+        fault(i, std::string("stream is corrupt: ") + DescribeDecodeError(r.error));
+      else if (r.written != e.fileSize)
+        fault(i, "stream decodes to " + std::to_string(r.written) + " bytes, size says " +
+                     std::to_string(e.fileSize));
+    }
+    offset += AlignedStoredSize(e.storedSize);
+  }
+  if (faults) return kExitBadArchive;
+  std::printf("%s: ok, %u members\n", args[0].c_str(), archive.entryCount());
+  return kExitOk;
+}
+
+int RunDecompress(const std::vector<std::string>& args) {
+  std::string in, out;
+  uint32_t size = 0;
+  bool haveSize = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--size" && i + 1 < args.size()) {
+      if (!ParseSize(args[++i], &size)) return Fail("decompress", kExitUsage, "bad --size " + args[i]);
+      haveSize = true;
+    } else if (in.empty()) {
+      in = args[i];
+    } else if (out.empty()) {
+      out = args[i];
+    } else {
+      return Fail("decompress", kExitUsage, "unexpected argument " + args[i]);
+    }
+  }
+  if (in.empty() || out.empty() || !haveSize)
+    return Fail("decompress", kExitUsage, "expects IN OUT --size N (see qa2 decompress --help)");
+  std::vector<uint8_t> stream, data(size);
+  std::string error;
+  if (!ReadFileBytes(in, &stream, &error)) return Fail("decompress", kExitIo, error);
+  DecodeResult r = DecodeArchiveStream(data.data(), data.size(), stream.data(), stream.size());
+  if (!r.ok())
+    return Fail("decompress", kExitBadArchive,
+                in + ": " + DescribeDecodeError(r.error) + " at input byte " + std::to_string(r.consumed) +
+                    ", output byte " + std::to_string(r.written));
+  if (r.written != size)
+    return Fail("decompress", kExitBadArchive,
+                in + ": decodes to " + std::to_string(r.written) + " bytes, not " + std::to_string(size));
+  if (!WriteFileBytes(out, data, &error)) return Fail("decompress", kExitIo, error);
+  return kExitOk;
+}
+
+}  // namespace qa2
