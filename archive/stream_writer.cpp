@@ -20,49 +20,43 @@ const DistanceClass& ClassOf(size_t distance) {
   return kDistanceClasses[i];
 }
 
+void Store32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
 }  // namespace
 
-unsigned StreamWriter::LongCopyBits(size_t distance, size_t length) {
-  const DistanceClass& c = ClassOf(distance);
-  unsigned distanceBits = (c.zeros < 4 ? c.zeros + 1 : 4) + 8 + c.trailing;
-  unsigned lengthBits = length == 3   ? 1
-                        : length == 4 ? 2
-                        : length <= 6 ? 4
-                        : length <= 10 ? 6
-                        : length <= 26 ? 9
-                                       : 13;
-  return 2 + distanceBits + lengthBits;
-}
-
-void StreamWriter::Bit(unsigned bit) {
-  if (used_ == 32) {
-    word_ = out_.size();
-    out_.insert(out_.end(), 4, 0);
-    used_ = 0;
-  }
-  if (bit) out_[word_ + 3 - used_ / 8] |= uint8_t(0x80u >> (used_ % 8));
-  ++used_;
-}
-
 void StreamWriter::Bits(unsigned value, unsigned count) {
-  while (count--) Bit((value >> count) & 1);
-}
-
-void StreamWriter::Literal(uint8_t byte) {
-  Bit(1);
-  Byte(byte);
+  bits_ += count;
+  while (count) {
+    if (used_ == 32) {
+      word_ = out_.size();
+      out_.insert(out_.end(), 4, 0);
+      flags_ = 0;
+      used_ = 0;
+    }
+    unsigned take = count < 32 - used_ ? count : 32 - used_;
+    unsigned part = (value >> (count - take)) & ((1u << take) - 1);
+    flags_ |= uint32_t(part) << (32 - used_ - take);
+    used_ += take;
+    count -= take;
+    // Kept current in the output so that bytes() is always a valid prefix.
+    Store32(&out_[word_], flags_);
+  }
 }
 
 void StreamWriter::ShortCopy(size_t distance) {
   assert(distance >= 1 && distance <= kMaxShortDistance);
   size_t d = distance - 1;
-  Bits(0b01, 2);
   if (d < 256) {
-    Bit(0);
+    Bits(0b010, 3);
     Byte(uint8_t(d));
   } else {
     size_t v = d - 256;
-    Bit(1);
+    Bits(0b011, 3);
     Byte(uint8_t(v >> 3));
     Bits(unsigned(v & 7), 3);
   }
@@ -71,27 +65,26 @@ void StreamWriter::ShortCopy(size_t distance) {
 void StreamWriter::LongCopy(size_t distance, size_t length) {
   assert(distance >= 1 && distance <= kMaxLongDistance);
   assert(length >= kMinLongLength && length <= kMaxLongLength);
-  Bits(0b00, 2);
   const DistanceClass& c = ClassOf(distance);
   size_t v = distance - 1 - c.base;
-  for (unsigned i = 0; i < c.zeros; ++i) Bit(0);
-  if (c.zeros < 4) Bit(1);
+  // 0 0, then the distance prefix: zeros and (below the last class) a 1.
+  if (c.zeros < 4)
+    Bits(1, 2 + c.zeros + 1);
+  else
+    Bits(0, 6);
   Byte(uint8_t(v >> c.trailing));
   Bits(unsigned(v & ((1u << c.trailing) - 1)), c.trailing);
 
   if (length == 3) {
-    Bit(1);
+    Bits(0b1, 1);
   } else if (length == 4) {
     Bits(0b01, 2);
   } else if (length <= 6) {
-    Bits(0b001, 3);
-    Bit(unsigned(length - 5));
+    Bits(0b0010 | unsigned(length - 5), 4);
   } else if (length <= 10) {
-    Bits(0b0001, 4);
-    Bits(unsigned(length - 7), 2);
+    Bits(0b000100 | unsigned(length - 7), 6);
   } else if (length <= 26) {
-    Bits(0b00001, 5);
-    Bits(unsigned(length - 11), 4);
+    Bits(0b000010000 | unsigned(length - 11), 9);
   } else {
     Bits(0b00000, 5);
     Byte(uint8_t(length - 27));

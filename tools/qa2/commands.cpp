@@ -6,6 +6,8 @@ int RunList(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
 int RunDecompress(const std::vector<std::string>& args);
+int RunPack(const std::vector<std::string>& args);
+int RunCompress(const std::vector<std::string>& args);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -26,6 +28,23 @@ const std::vector<Command>& Commands() {
        "Decodes one raw compressed stream IN into OUT, which must come to exactly\n"
        "N bytes.",
        RunDecompress},
+      {"pack", "OUT FILE... [--store NAME]... [--fast]",
+       "Builds the archive OUT from the FILEs, in the order given. Each member is\n"
+       "named by its file's base name, converted from UTF-8 to code page 932, and\n"
+       "carries the file's last-write time. A member is compressed when that makes\n"
+       "it smaller, else stored; --store NAME (repeatable) keeps member NAME as it\n"
+       "is. The directory is compressed. --fast compresses quickly instead of as\n"
+       "small as the format allows.\n"
+       "Refused (exit 2): a name longer than 14 bytes in code page 932, without a\n"
+       "code page 932 form, with a folder or drive part or not valid on Windows,\n"
+       "two names equal without regard to case, an archive beyond 4 GiB - 1.\n"
+       "An unreadable FILE gives exit 3. OUT is replaced only once complete.",
+       RunPack},
+      {"compress", "IN OUT [--fast]",
+       "Compresses IN into one raw stream OUT, ending with the end code, as small\n"
+       "as the format allows (--fast: quickly, somewhat larger). 'qa2 decompress\n"
+       "OUT X --size N', N being IN's size, gives IN back.",
+       RunCompress},
   };
   return commands;
 }

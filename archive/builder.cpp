@@ -1,0 +1,153 @@
+#include "archive/builder.h"
+
+#include <cstring>
+
+#include "archive/format.h"
+#include "platform/codepage.h"
+
+namespace {
+
+uint8_t FoldAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? uint8_t(c - 32) : c; }
+
+bool Fail(BuildReport* report, BuildError error, size_t member) {
+  report->error = error;
+  report->member = member;
+  return false;
+}
+
+}  // namespace
+
+BuildError CheckMemberName(const std::string& name) {
+  if (name.empty()) return BuildError::EmptyName;
+  if (name.size() > kArchiveNameMax) return BuildError::NameTooLong;
+  if (name == "." || name == "..") return BuildError::BadName;
+  for (size_t i = 0; i < name.size(); ++i) {
+    uint8_t c = uint8_t(name[i]);
+    if (platform::IsLeadByte(c)) {
+      // A trail byte may be '\' (0x5C in U+8868): it is no separator.
+      if (i + 1 >= name.size() || name[i + 1] == '\0') return BuildError::BadName;
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/' || c == ':') return BuildError::NameHasFolder;
+    if (c < 0x20 || std::strchr("<>\"|?*", c)) return BuildError::BadName;
+  }
+  // Windows drops a trailing dot or space, so the file would get another name.
+  char last = name.back();
+  if ((last == '.' || last == ' ') &&
+      !(name.size() >= 2 && platform::IsLeadByte(uint8_t(name[name.size() - 2]))))
+    return BuildError::BadName;
+  return BuildError::None;
+}
+
+bool SameMemberName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    uint8_t x = uint8_t(a[i]), y = uint8_t(b[i]);
+    if (platform::IsLeadByte(x) && i + 1 < a.size()) {
+      if (x != y || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (FoldAscii(x) != FoldAscii(y)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BuildArchive(const std::vector<BuildMember>& members, const BuildOptions& options,
+                  std::vector<uint8_t>* image, BuildReport* report) {
+  BuildReport ignored;
+  if (!report) report = &ignored;
+  *report = BuildReport();
+  image->clear();
+
+  uint64_t total = 0;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const BuildMember& m = members[i];
+    BuildError nameError = CheckMemberName(m.name);
+    if (nameError != BuildError::None) return Fail(report, nameError, i);
+    for (size_t j = 0; j < i; ++j) {
+      if (SameMemberName(members[j].name, m.name)) {
+        report->other = j;
+        return Fail(report, BuildError::DuplicateName, i);
+      }
+    }
+    if (m.data.size() > 0xFFFFFFFFu) return Fail(report, BuildError::MemberTooLarge, i);
+    total += m.data.size();
+  }
+
+  // Each member's bytes as they will lie in the data area.
+  std::vector<std::vector<uint8_t>> streams(members.size());
+  std::vector<uint8_t> flags(members.size(), ENTRY_FLAG_STORED);
+  uint64_t done = 0;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const BuildMember& m = members[i];
+    if (!m.store && !m.data.empty()) {
+      CompressedStream s;
+      CompressProgress progress;
+      if (options.progress)
+        progress = [&](size_t part) { options.progress(done + part, total); };
+      if (CompressArchiveStream(m.data.data(), m.data.size(), options.mode, &s, progress) &&
+          s.bytes.size() < m.data.size()) {
+        streams[i] = std::move(s.bytes);
+        flags[i] = ENTRY_FLAG_COMPRESSED;
+      }
+    }
+    done += m.data.size();
+    if (options.progress) options.progress(done, total);
+  }
+
+  std::vector<uint8_t> directory(members.size() * size_t(kArchiveEntrySize), 0);
+  uint64_t offset = kArchiveHeaderSize;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const BuildMember& m = members[i];
+    const bool compressed = flags[i] == ENTRY_FLAG_COMPRESSED;
+    ArchiveEntry e{};
+    std::memcpy(e.name, m.name.data(), m.name.size());  // the rest stays zero
+    e.flags = flags[i];
+    e.fileTime = m.fileTime;
+    e.fileSize = uint32_t(m.data.size());
+    e.storedSize = uint32_t(compressed ? streams[i].size() : m.data.size());
+    e.Store(directory.data() + i * kArchiveEntrySize);
+    offset += AlignedStoredSize(e.storedSize);
+  }
+  CompressedStream packedDirectory;
+  if (!CompressArchiveStream(directory.data(), directory.size(), options.mode, &packedDirectory)) {
+    report->size = offset + directory.size();
+    return Fail(report, BuildError::ArchiveTooLarge, 0);
+  }
+  const uint64_t size = offset + packedDirectory.bytes.size();
+  if (size > options.sizeLimit || size > 0xFFFFFFFFu) {
+    report->size = size;
+    return Fail(report, BuildError::ArchiveTooLarge, 0);
+  }
+
+  image->reserve(size_t(size));
+  image->resize(kArchiveHeaderSize, 0);
+  for (size_t i = 0; i < members.size(); ++i) {
+    const std::vector<uint8_t>& bytes =
+        flags[i] == ENTRY_FLAG_COMPRESSED ? streams[i] : members[i].data;
+    image->insert(image->end(), bytes.begin(), bytes.end());
+    image->resize(image->size() + size_t(AlignedStoredSize(uint32_t(bytes.size())) - bytes.size()), 0);
+  }
+  ArchiveHeader header{{kArchiveMagic[0], kArchiveMagic[1], kArchiveMagic[2], kArchiveMagic[3]},
+                       ARCHIVE_FLAG_COMPRESSED_DIRECTORY, uint32_t(offset),
+                       uint32_t(members.size())};
+  header.Store(image->data());
+  image->insert(image->end(), packedDirectory.bytes.begin(), packedDirectory.bytes.end());
+  return true;
+}
+
+const char* DescribeBuildError(BuildError error) {
+  switch (error) {
+    case BuildError::None: return "ok";
+    case BuildError::EmptyName: return "empty member name";
+    case BuildError::NameTooLong: return "name longer than 14 bytes in code page 932";
+    case BuildError::NameHasFolder: return "name has a folder or drive part";
+    case BuildError::BadName: return "not a valid Windows file name";
+    case BuildError::DuplicateName: return "same name as an earlier member (case is ignored)";
+    case BuildError::MemberTooLarge: return "larger than 4 GiB - 1 bytes";
+    case BuildError::ArchiveTooLarge: return "the archive would pass 4 GiB - 1 bytes";
+  }
+  return "unknown build error";
+}

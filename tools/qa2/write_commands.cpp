@@ -1,0 +1,182 @@
+// The commands that write archives and streams: pack, compress.
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/builder.h"
+#include "archive/encoder.h"
+#include "platform/host/host_platform.h"
+#include "tools/qa2/cli.h"
+
+namespace qa2 {
+namespace {
+
+// Below this much input a run is over before progress would be worth showing.
+constexpr uint64_t kProgressThreshold = uint64_t(8) << 20;
+
+// UTF-8 to code page 932; false when some character has no form there.
+bool Utf8ToCp932(const std::string& text, std::string* out) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  if (cd == iconv_t(-1)) return false;
+  std::string result(text.size() * 2 + 4, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* o = &result[0];
+  size_t oLeft = result.size();
+  size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+  iconv_close(cd);
+  if (r == size_t(-1) || inLeft != 0) return false;
+  result.resize(result.size() - oLeft);
+  *out = result;
+  return true;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Shows "qa2 pack: 42%" on a terminal; stays silent when stderr is a file
+// or a pipe, so that logs hold only what went wrong.
+class Progress {
+ public:
+  Progress(const char* command, uint64_t total)
+      : command_(command), active_(total >= kProgressThreshold && isatty(2)) {}
+  ~Progress() {
+    if (shown_ >= 0) std::fprintf(stderr, "\n");
+  }
+  void Show(uint64_t done, uint64_t total) {
+    if (!active_ || total == 0) return;
+    int percent = int(done * 100 / total);
+    if (percent == shown_) return;
+    shown_ = percent;
+    std::fprintf(stderr, "\rqa2 %s: %3d%%", command_, percent);
+    std::fflush(stderr);
+  }
+
+ private:
+  const char* command_;
+  bool active_;
+  int shown_ = -1;
+};
+
+}  // namespace
+
+int RunPack(const std::vector<std::string>& args) {
+  std::string out;
+  std::vector<std::string> files, storeNames;
+  CompressionMode mode = CompressionMode::Optimal;
+  bool options = true;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (options && args[i] == "--store") {
+      if (i + 1 >= args.size()) return Fail("pack", kExitUsage, "--store needs a member name");
+      storeNames.push_back(args[++i]);
+    } else if (options && args[i] == "--fast") {
+      mode = CompressionMode::Fast;
+    } else if (options && args[i] == "--") {
+      options = false;
+    } else if (options && args[i].size() > 1 && args[i][0] == '-') {
+      return Fail("pack", kExitUsage, "unknown option " + args[i] + " (see qa2 pack --help)");
+    } else if (out.empty()) {
+      out = args[i];
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (out.empty() || files.empty())
+    return Fail("pack", kExitUsage, "expects OUT FILE... (see qa2 pack --help)");
+
+  // Every name is checked before any file is read: a bad list fails at once.
+  std::vector<BuildMember> members(files.size());
+  std::vector<std::string> shownNames(files.size());
+  uint64_t total = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& path = files[i];
+    shownNames[i] = BaseName(path);
+    if (!Utf8ToCp932(shownNames[i], &members[i].name))
+      return Fail("pack", kExitUsage, path + ": name '" + shownNames[i] + "' has no code page 932 form");
+    BuildError nameError = CheckMemberName(members[i].name);
+    if (nameError != BuildError::None)
+      return Fail("pack", kExitUsage, path + ": member name '" + shownNames[i] + "': " + DescribeBuildError(nameError));
+    for (size_t j = 0; j < i; ++j)
+      if (SameMemberName(members[j].name, members[i].name))
+        return Fail("pack", kExitUsage, path + ": member name '" + shownNames[i] + "' is already taken by " +
+                                            files[j] + " (names are compared without regard to case)");
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+      return Fail("pack", kExitIo, "cannot read " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return Fail("pack", kExitIo, path + " is not a file");
+    if (uint64_t(st.st_size) > 0xFFFFFFFFu)
+      return Fail("pack", kExitUsage, path + ": larger than 4 GiB - 1 bytes, the format's limit");
+    members[i].fileTime = platform::FileTimeFromUnix(int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec));
+    total += uint64_t(st.st_size);
+  }
+  for (const std::string& name : storeNames) {
+    std::string cp932;
+    bool found = false;
+    if (Utf8ToCp932(name, &cp932))
+      for (BuildMember& m : members)
+        if (SameMemberName(m.name, cp932)) m.store = found = true;
+    if (!found) return Fail("pack", kExitUsage, "--store " + name + ": no such member");
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string error;
+    if (!ReadFileBytes(files[i], &members[i].data, &error)) return Fail("pack", kExitIo, error);
+    if (members[i].data.size() > 0xFFFFFFFFu)
+      return Fail("pack", kExitUsage, files[i] + ": larger than 4 GiB - 1 bytes, the format's limit");
+  }
+
+  BuildOptions build;
+  build.mode = mode;
+  Progress progress("pack", total);
+  build.progress = [&](uint64_t done, uint64_t all) { progress.Show(done, all); };
+  std::vector<uint8_t> image;
+  BuildReport report;
+  if (!BuildArchive(members, build, &image, &report)) {
+    if (report.error == BuildError::ArchiveTooLarge)
+      return Fail("pack", kExitUsage, out + ": the archive would take " + std::to_string(report.size) +
+                                          " bytes, more than the format's 4 GiB - 1");
+    return Fail("pack", kExitUsage, files[report.member] + ": " + DescribeBuildError(report.error));
+  }
+  std::string error;
+  if (!WriteFileBytes(out, image, &error)) return Fail("pack", kExitIo, error);
+  return kExitOk;
+}
+
+int RunCompress(const std::vector<std::string>& args) {
+  std::string in, out;
+  CompressionMode mode = CompressionMode::Optimal;
+  for (const std::string& a : args) {
+    if (a == "--fast") {
+      mode = CompressionMode::Fast;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail("compress", kExitUsage, "unknown option " + a + " (see qa2 compress --help)");
+    } else if (in.empty()) {
+      in = a;
+    } else if (out.empty()) {
+      out = a;
+    } else {
+      return Fail("compress", kExitUsage, "unexpected argument " + a);
+    }
+  }
+  if (in.empty() || out.empty())
+    return Fail("compress", kExitUsage, "expects IN OUT [--fast] (see qa2 compress --help)");
+  std::vector<uint8_t> data;
+  std::string error;
+  if (!ReadFileBytes(in, &data, &error)) return Fail("compress", kExitIo, error);
+  Progress progress("compress", data.size());
+  CompressedStream stream;
+  if (!CompressArchiveStream(data.data(), data.size(), mode, &stream,
+                             [&](size_t done) { progress.Show(done, data.size()); }))
+    return Fail("compress", kExitUsage, in + ": larger than the compressor takes (4 GiB)");
+  if (!WriteFileBytes(out, stream.bytes, &error)) return Fail("compress", kExitIo, error);
+  return kExitOk;
+}
+
+}  // namespace qa2
