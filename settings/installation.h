@@ -34,7 +34,8 @@ struct InstallationDescription {
 
 extern InstallationDescription Installation;
 
-// Back to the process-start state (all zero) (tests).
+// Back to the process-start state (all zero, the four names in Updater
+// included) (tests).
 void ResetInstallationDescription();
 
 // Reads and validates SetupIniPath's [SETUP] section into Installation and
