@@ -1,0 +1,206 @@
+#include "archive/builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "archive/archive.h"
+#include "archive/decoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) b = uint8_t(rng());
+  return out;
+}
+
+BuildMember Member(const std::string& name, Bytes data, uint64_t time = 0x01D9000000000001ULL,
+                   bool store = false) {
+  BuildMember m;
+  m.name = name;
+  m.data = std::move(data);
+  m.fileTime = time;
+  m.store = store;
+  return m;
+}
+
+Bytes Build(const std::vector<BuildMember>& members) {
+  Bytes image;
+  BuildReport report;
+  EXPECT_TRUE(BuildArchive(members, BuildOptions(), &image, &report))
+      << DescribeBuildError(report.error);
+  return image;
+}
+
+TEST(BuilderTest, LayoutHasAlignedZeroFilledDataThenCompressedDirectory) {
+  const Bytes text(1000, 'x');
+  std::vector<BuildMember> members = {
+      Member("UPDATE.INI", text, 0x01D2AABBCCDDEEFFULL),   // compresses
+      Member("NOISE.BIN", RandomBytes(475, 1), 0x0000000100000002ULL),  // does not
+      Member("DATA.PAK", text, 7, true),                   // stored on request
+      Member("EMPTY", {}, 8),
+      Member("ABCDEFGHIJ.KLM", RandomBytes(3, 2), 9),      // 14 bytes: fills the field
+  };
+  const Bytes image = Build(members);
+  ASSERT_GE(image.size(), 16u);
+  EXPECT_EQ(std::memcmp(image.data(), "QA2\0", 4), 0);
+  ArchiveHeader h = ArchiveHeader::Parse(image.data());
+  EXPECT_EQ(h.flags, ARCHIVE_FLAG_COMPRESSED_DIRECTORY);
+  EXPECT_EQ(h.entryCount, members.size());
+
+  // The directory stream runs from directoryOffset to the last byte.
+  Bytes directory(members.size() * kArchiveEntrySize);
+  DecodeResult r = DecodeArchiveStream(directory.data(), directory.size(),
+                                       image.data() + h.directoryOffset,
+                                       image.size() - h.directoryOffset);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.written, directory.size());
+  EXPECT_EQ(r.consumed, image.size() - h.directoryOffset);
+
+  const uint8_t expectedFlags[] = {ENTRY_FLAG_COMPRESSED, ENTRY_FLAG_STORED, ENTRY_FLAG_STORED,
+                                   ENTRY_FLAG_STORED, ENTRY_FLAG_STORED};
+  uint64_t offset = kArchiveHeaderSize;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const uint8_t* raw = directory.data() + i * kArchiveEntrySize;
+    ArchiveEntry e = ArchiveEntry::Parse(raw);
+    SCOPED_TRACE(members[i].name);
+    EXPECT_EQ(std::string(e.name), members[i].name);
+    for (size_t k = members[i].name.size(); k < kArchiveNameField; ++k) EXPECT_EQ(raw[k], 0) << k;
+    EXPECT_EQ(e.flags, expectedFlags[i]);
+    EXPECT_EQ(e.fileTime, members[i].fileTime);
+    EXPECT_EQ(e.fileSize, members[i].data.size());
+    if (!e.IsCompressed()) {
+      EXPECT_EQ(e.storedSize, e.fileSize);
+      EXPECT_EQ(Bytes(image.begin() + long(offset), image.begin() + long(offset + e.storedSize)),
+                members[i].data);
+    } else {
+      EXPECT_LT(e.storedSize, e.fileSize);
+    }
+    for (uint64_t k = offset + e.storedSize; k < offset + AlignedStoredSize(e.storedSize); ++k)
+      ASSERT_EQ(image[k], 0) << "fill byte " << k;
+    offset += AlignedStoredSize(e.storedSize);
+    EXPECT_EQ(offset % 16, 0u);
+  }
+  EXPECT_EQ(h.directoryOffset, offset);
+}
+
+TEST(BuilderTest, ReaderOpensWhatTheBuilderWritesAndGetsEveryMemberBack) {
+  std::vector<BuildMember> members;
+  for (size_t i = 0; i < 12; ++i) {
+    Bytes data = RandomBytes(i * 37, uint32_t(i));
+    for (size_t k = 0; k < data.size(); ++k) data[k] = uint8_t(data[k] % (1 + i % 4));  // varied redundancy
+    members.push_back(Member("M" + std::to_string(i) + ".DAT", data, 1000 + i, i % 5 == 4));
+  }
+  for (CompressionMode mode : {CompressionMode::Fast, CompressionMode::Optimal}) {
+    BuildOptions options;
+    options.mode = mode;
+    Bytes image;
+    ASSERT_TRUE(BuildArchive(members, options, &image, nullptr));
+    OpenReport report;
+    auto archive = OpenUpdateArchive({image.data(), uint32_t(image.size())}, &report);
+    ASSERT_NE(archive, nullptr) << DescribeOpenReport(report);
+    ASSERT_EQ(archive->entryCount(), members.size());
+    for (uint32_t i = 0; i < members.size(); ++i) {
+      MemoryBlock block = ReadArchiveMember(*archive, image.data(), image.size(), i, nullptr);
+      ASSERT_TRUE(block.ok() || members[i].data.empty()) << i;
+      EXPECT_EQ(Bytes(block.data(), block.data() + members[i].data.size()), members[i].data) << i;
+      EXPECT_EQ(archive->entry(i).fileTime, 1000 + i);
+    }
+  }
+}
+
+TEST(BuilderTest, EmptyMemberListGivesHeaderAndEmptyDirectoryStream) {
+  Bytes image = Build({});
+  ArchiveHeader h = ArchiveHeader::Parse(image.data());
+  EXPECT_EQ(h.entryCount, 0u);
+  EXPECT_EQ(h.directoryOffset, 16u);
+  EXPECT_NE(OpenUpdateArchive({image.data(), uint32_t(image.size())}), nullptr);
+}
+
+TEST(BuilderTest, NamesThatCannotNameAMemberAreRefused) {
+  struct NameCase {
+    std::string name;
+    BuildError error;
+  };
+  const NameCase cases[] = {
+      {"ABCDEFGHIJ.KLM", BuildError::None},
+      {"ABCDEFGHIJK.LMN", BuildError::NameTooLong},
+      {"\x95\x5C\x8E\xA6.TXT", BuildError::None},  // 表示: trail byte 0x5C is no separator
+      {"\x95\x5C\x8E\xA6\x95\x5C\x8E\xA6\x95\x5C\x8E\xA6.T", BuildError::None},
+      {"\x95\x5C\x8E\xA6\x95\x5C\x8E\xA6\x95\x5C\x8E\xA6.TX", BuildError::NameTooLong},
+      {"", BuildError::EmptyName},
+      {"DATA\\A.PAK", BuildError::NameHasFolder},
+      {"DATA/A.PAK", BuildError::NameHasFolder},
+      {"C:A.PAK", BuildError::NameHasFolder},
+      {"..", BuildError::BadName},
+      {"A?.TXT", BuildError::BadName},
+      {"README.", BuildError::BadName},
+      {"README ", BuildError::BadName},
+      {"TAB\tNAME", BuildError::BadName},
+      {"\x95", BuildError::BadName},  // a lead byte without its trail
+      {std::string("A\0B", 3), BuildError::BadName},
+  };
+  for (const NameCase& c : cases) {
+    EXPECT_EQ(CheckMemberName(c.name), c.error) << c.name;
+    Bytes image;
+    BuildReport report;
+    bool built = BuildArchive({Member("FIRST", {1}), Member(c.name, {2})}, BuildOptions(), &image, &report);
+    EXPECT_EQ(built, c.error == BuildError::None) << c.name;
+    if (!built) {
+      EXPECT_EQ(report.error, c.error) << c.name;
+      EXPECT_EQ(report.member, 1u);
+      EXPECT_TRUE(image.empty());
+    }
+  }
+}
+
+TEST(BuilderTest, DuplicatesAreFoundWithoutRegardToAsciiCaseOnly) {
+  struct Pair {
+    std::string a, b;
+    bool same;
+  };
+  const Pair pairs[] = {
+      {"readme.txt", "README.TXT", true},
+      {"\x95\x5C" "a", "\x95\x5C" "A", true},    // 表a, 表A
+      {"\x83\x41", "\x83\x61", false},        // trail bytes 'A' and 'a' are not letters
+      {"\x82\x81", "\x82\x60", false},        // full-width a and A differ
+      {"A.TXT", "A.TX", false},
+  };
+  for (const Pair& p : pairs) {
+    EXPECT_EQ(SameMemberName(p.a, p.b), p.same) << p.a << " / " << p.b;
+    Bytes image;
+    BuildReport report;
+    bool built = BuildArchive({Member(p.a, {1}), Member("OTHER", {2}), Member(p.b, {3})},
+                              BuildOptions(), &image, &report);
+    EXPECT_EQ(built, !p.same);
+    if (p.same) {
+      EXPECT_EQ(report.error, BuildError::DuplicateName);
+      EXPECT_EQ(report.member, 2u);
+      EXPECT_EQ(report.other, 0u);
+    }
+  }
+}
+
+TEST(BuilderTest, ArchivePastTheSizeLimitIsRefusedAndExactFitIsNot) {
+  std::vector<BuildMember> members = {Member("NOISE", RandomBytes(1000, 5))};
+  Bytes image = Build(members);
+  BuildOptions options;
+  options.sizeLimit = image.size();
+  Bytes again;
+  EXPECT_TRUE(BuildArchive(members, options, &again, nullptr));
+  EXPECT_EQ(again, image);
+
+  options.sizeLimit = image.size() - 1;
+  BuildReport report;
+  EXPECT_FALSE(BuildArchive(members, options, &again, &report));
+  EXPECT_EQ(report.error, BuildError::ArchiveTooLarge);
+  EXPECT_EQ(report.size, image.size());
+  EXPECT_TRUE(again.empty());
+}
+
+}  // namespace

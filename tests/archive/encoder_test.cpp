@@ -1,0 +1,159 @@
+#include "archive/encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/decoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Random(size_t n, unsigned alphabet, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) b = uint8_t(rng() % alphabet);
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Fewest bits of any parse, by trying every distance and every length at
+// every position (the end code not counted). Code sizes as the format's
+// tables give them: literal 9; short copy 3 + 8 (+3 beyond 256); long copy
+// 2 + distance code + length code.
+uint64_t ExhaustiveFewestBits(const Bytes& in) {
+  const size_t n = in.size();
+  auto distanceBits = [](size_t d) {
+    return d <= 512 ? 10 : d <= 1024 ? 11 : d <= 2048 ? 13 : d <= 4096 ? 15 : 16;
+  };
+  auto lengthBits = [](size_t l) {
+    return l == 3 ? 1 : l == 4 ? 2 : l <= 6 ? 4 : l <= 10 ? 6 : l <= 26 ? 9 : 13;
+  };
+  std::vector<uint64_t> best(n + 1, UINT64_MAX);
+  best[0] = 0;
+  for (size_t i = 0; i < n; ++i) {
+    best[i + 1] = std::min(best[i + 1], best[i] + 9);
+    for (size_t d = 1; d <= std::min<size_t>(i, 8192); ++d) {
+      size_t len = 0;
+      while (i + len < n && len < 282 && in[i + len] == in[i + len - d]) ++len;
+      if (len >= 2 && d <= 2303) best[i + 2] = std::min(best[i + 2], best[i] + (d <= 256 ? 11 : 14));
+      for (size_t l = 3; l <= len; ++l)
+        best[i + l] = std::min(best[i + l], best[i] + 2 + distanceBits(d) + lengthBits(l));
+    }
+  }
+  return best[n];
+}
+
+Bytes Decode(const Bytes& stream, size_t size) {
+  Bytes out(size + 1, 0xCC);
+  DecodeResult r = DecodeArchiveStream(out.data(), out.size(), stream.data(), stream.size());
+  EXPECT_TRUE(r.ok()) << DescribeDecodeError(r.error);
+  EXPECT_EQ(r.consumed, stream.size()) << "stream not consumed to its last byte";
+  out.resize(r.written);
+  return out;
+}
+
+CompressedStream Compress(const Bytes& in, CompressionMode mode) {
+  CompressedStream s;
+  EXPECT_TRUE(CompressArchiveStream(in.data(), in.size(), mode, &s));
+  return s;
+}
+
+struct Case {
+  const char* name;
+  Bytes data;
+};
+
+// Inputs that stress the distance and length seams of the format.
+std::vector<Case> VariedInputs() {
+  Bytes block = Random(300, 256, 1);
+  std::vector<Case> cases = {
+      {"empty", {}},
+      {"one byte", {0x41}},
+      {"two equal bytes", {7, 7}},
+      {"run longer than one copy", Bytes(1000, 0)},
+      {"run longer than the window", Bytes(20000, 0xAB)},
+      {"random", Random(5000, 256, 2)},
+      {"three-letter alphabet", Random(4000, 3, 3)},
+      {"text", Text("Es war einmal ein kleines Programm, das ein Archiv packte. Es war einmal "
+                    "ein kleines Programm, das ein Archiv entpackte. Ende, Ende, Ende.")},
+      {"pair at distance 256 and 257", Concat({Text("qz"), Random(254, 256, 4), Text("qz"),
+                                               Random(255, 256, 5), Text("qz")})},
+      {"block again at 2303 and 2304", Concat({block, Random(2003, 256, 6), block,
+                                               Random(2004, 256, 7), block})},
+      {"block again at 8192 and 8193", Concat({block, Random(7892, 256, 8), block,
+                                               Random(7893, 256, 9), block})},
+      {"block again at each class seam", Concat({block, Random(212, 256, 10), block,
+                                                 Random(724, 256, 11), block,
+                                                 Random(1748, 256, 12), block,
+                                                 Random(3796, 256, 13), block})},
+  };
+  Bytes periodic;
+  for (int i = 0; i < 3000; ++i) periodic.push_back(uint8_t("abcabdabcabe"[i % 12]));
+  cases.push_back({"periodic", periodic});
+  return cases;
+}
+
+TEST(EncoderTest, EveryModeRoundTripsVariedInputs) {
+  for (const Case& c : VariedInputs()) {
+    for (CompressionMode mode : {CompressionMode::Fast, CompressionMode::Optimal}) {
+      CompressedStream s = Compress(c.data, mode);
+      EXPECT_EQ(Decode(s.bytes, c.data.size()), c.data)
+          << c.name << (mode == CompressionMode::Fast ? " (fast)" : " (optimal)");
+      // The optimal parse's own stream, not the fast fallback, was decoded.
+      EXPECT_EQ(s.bits, s.parseBits) << c.name;
+    }
+  }
+}
+
+TEST(EncoderTest, OptimalParseMatchesExhaustiveSearch) {
+  for (const Case& c : VariedInputs()) {
+    if (c.data.size() > 12000) continue;  // the reference is quadratic
+    CompressedStream s = Compress(c.data, CompressionMode::Optimal);
+    EXPECT_EQ(s.parseBits, ExhaustiveFewestBits(c.data) + 14) << c.name;
+  }
+  // Small inputs over small alphabets: many ties and overlapping copies.
+  for (uint32_t seed = 0; seed < 200; ++seed) {
+    Bytes in = Random(1 + seed % 97, 2 + seed % 5, 100 + seed);
+    CompressedStream s = Compress(in, CompressionMode::Optimal);
+    ASSERT_EQ(s.parseBits, ExhaustiveFewestBits(in) + 14) << "seed " << seed;
+  }
+}
+
+TEST(EncoderTest, StreamLengthIsTheBitCountInWholeFlagWords) {
+  // bits = control bits + 8 x data bytes; the stream rounds the control
+  // bits up to whole 32-bit words, so it lies within 4 bytes above bits / 8.
+  for (const Case& c : VariedInputs()) {
+    CompressedStream s = Compress(c.data, CompressionMode::Optimal);
+    EXPECT_GE(s.bytes.size() * 8, s.bits) << c.name;
+    EXPECT_LT(s.bytes.size() * 8, s.bits + 32) << c.name;
+  }
+}
+
+TEST(EncoderTest, OptimalIsNeverLongerThanFast) {
+  std::vector<Case> cases = VariedInputs();
+  for (uint32_t seed = 0; seed < 100; ++seed) cases.push_back({"small", Random(seed, 2 + seed % 7, seed)});
+  for (const Case& c : cases) {
+    EXPECT_LE(Compress(c.data, CompressionMode::Optimal).bytes.size(),
+              Compress(c.data, CompressionMode::Fast).bytes.size())
+        << c.name << " of " << c.data.size() << " bytes";
+  }
+}
+
+TEST(EncoderTest, EmptyInputIsJustTheEndCode) {
+  // 0 1 1, data byte FF, 1 1 1: one flag word and one byte.
+  EXPECT_EQ(Compress({}, CompressionMode::Optimal).bytes, (Bytes{0x00, 0x00, 0x00, 0x7C, 0xFF}));
+}
+
+}  // namespace
