@@ -1,0 +1,309 @@
+#include "updater/procedure.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "archive/fileops.h"
+#include "platform/codepage.h"
+#include "settings/installation.h"
+#include "settings/settings.h"
+#include "updater/messages.h"
+
+UpdateTables Tables;
+bool UpdateCompleted = false;
+
+namespace {
+
+constexpr char kSection[] = "UPDATE";
+
+bool IsLetter(const char* token, char lower) {
+  return (token[0] == lower || token[0] == lower - 32) && token[1] == '\0';
+}
+
+// Bounded copy for texts that the readers have already limited to the field;
+// never writes past it.
+void CopyCut(char* field, size_t capacity, const char* text) {
+  std::snprintf(field, capacity, "%s", text);
+}
+
+void Fail(platform::Window dialog, const char* message) {
+  ShowUpdaterError(message);
+  platform::Os().EndDialog(dialog, -1);
+}
+
+void ShowCompletion(platform::Window dialog) {
+  platform::Platform& os = platform::Os();
+  SetInfoText(dialog, "%s", kMsgCompleted);
+  os.SetDlgItemText(dialog, kButtonNext, kTextDone);
+  EnableDialogButton(dialog, kButtonNext, true);
+  os.FocusDlgItem(dialog, kButtonNext);
+  os.SetCursor(platform::Cursor::Arrow);
+  UpdateCompleted = true;
+}
+
+// Step 1. False when the drive is short: the dialog then shows the shortage
+// and waits for Back or Abort. A free-space query that fails (a path without a
+// drive letter, an unreachable drive) does not stop the update: each
+// extraction tests its own member's room again.
+bool CheckFreeSpace(platform::Window dialog) {
+  char value[kNameField];
+  if (!GetUpdateIniString(kSection, "RequiredDiskSpace", value, sizeof value)) return true;
+  uint32_t required = uint32_t(ParseInt32(value));
+  if (required == 0) return true;
+  char root[3] = {Updater.InstPath[0], Updater.InstPath[0] ? Updater.InstPath[1] : '\0', '\0'};
+  uint64_t freeBytes = 0, totalBytes = 0, shortfall = 0;
+  if (!GetDiskFreeBytes(root, &freeBytes, &totalBytes, nullptr)) return true;
+  if (!SpaceIsShort(required, freeBytes, &shortfall)) return true;
+  SetInfoText(dialog, kMsgNoSpaceFormat, root, shortfall);
+  EnableDialogButton(dialog, kButtonBack, true);
+  EnableDialogButton(dialog, kButtonNext, false);
+  EnableDialogButton(dialog, kButtonAbort, true);
+  return false;
+}
+
+// Steps 4 and 5. Returns whether any key of either list was present.
+bool ReadEntries() {
+  Tables.ItemCount = 0;
+  Tables.CopyCount = 0;
+  bool anyKey = false;
+  char key[32];
+  char value[kMessageField];
+  for (int n = 0; n < kMaxItems; ++n) {
+    std::snprintf(key, sizeof key, "UpdateFile%02i", n);
+    if (!GetUpdateIniString(kSection, key, value, kMessageField)) break;
+    anyKey = true;
+    if (ParseUpdateEntry(value, Updater.InstMode, &Tables.Items[Tables.ItemCount]))
+      ++Tables.ItemCount;
+  }
+  for (int n = 0; n < kMaxItems; ++n) {
+    std::snprintf(key, sizeof key, "CopyFile%02i", n);
+    if (!GetUpdateIniString(kSection, key, value, kNameField)) break;
+    anyKey = true;
+    if (ParseCopyEntry(value, Updater.InstMode, &Tables.Copies[Tables.CopyCount]))
+      ++Tables.CopyCount;
+  }
+  return anyKey;
+}
+
+// Step 7. False when the dialog has been ended.
+bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
+  platform::Platform& os = platform::Os();
+  for (int i = 0; i < Tables.ItemCount; ++i) {
+    const UpdateItem& item = Tables.Items[i];
+    const char* base = item.kind == Data ? Updater.DataPath : Updater.InstPath;
+    char target[kNameField];
+    // A target that does not fit the field cannot be written: the item fails
+    // as a failed write does.
+    if (!CopyToField(target, sizeof target, base) ||
+        !AppendPathComponent(target, sizeof target, Updater.DataFolder)) {
+      Fail(dialog, kMsgWriteFailed);
+      return false;
+    }
+    os.CreateDirectory(target);
+    if (!AppendPathComponent(target, sizeof target, item.path)) {
+      Fail(dialog, kMsgWriteFailed);
+      return false;
+    }
+    uint32_t attributes = platform::kInvalidAttributes;
+    if (overwriteOnly || item.kind == Overwrite) attributes = os.GetFileAttributes(target);
+    ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
+    if (action == ItemAction::Skip) continue;
+    if (action == ItemAction::KeepOrExtract) {
+      // The player's file is kept: written back whole, beside and then over
+      // it, so a failed rewrite leaves it as it was.
+      MemoryBlock kept = ReadWholeFile(target);
+      if (kept.ok()) {
+        WriteWholeFile(target, kept.data(), uint32_t(kept.size()), nullptr);
+        continue;
+      }
+    }
+    if (!ExtractArchiveMember(target, item.path + item.nameOffset,
+                              action == ItemAction::ExtractIfNewer)) {
+      Fail(dialog, kMsgWriteFailed);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Step 8. False when the dialog has been ended.
+bool CopyFromDiscs(platform::Window dialog) {
+  platform::Platform& os = platform::Os();
+  char root[3] = {};
+  bool haveRoot = false;
+  for (int i = 0; i < Tables.CopyCount; ++i) {
+    const CopyItem& item = Tables.Copies[i];
+    // An item without a disk number takes the disc found last in this run;
+    // before any search it looks for disk 0 (DiskCheckFile0, or any disc when
+    // that is not set), so that its source is always a searched drive.
+    if (item.disk != 0 || !haveRoot) {
+      while (!FindDisc(item.disk, root)) {
+        char prompt[kMessageField];
+        std::snprintf(prompt, sizeof prompt, kMsgInsertDiscFormat, Updater.GameTitle,
+                      int(item.disk));
+        if (os.MessageBox(dialog, prompt, Updater.Caption, platform::kBoxOkCancel) !=
+            platform::kAnswerOk) {
+          os.EndDialog(dialog, -1);
+          return false;
+        }
+      }
+      haveRoot = true;
+    }
+    char failed[kMessageField];
+    std::snprintf(failed, sizeof failed, kMsgCopyFailedFormat, item.path);
+    char source[kNameField];
+    std::memcpy(source, root, sizeof root);
+    bool fits = AppendPathComponent(source, sizeof source, item.path);
+    bool intoInstallFolder = true;
+    uint32_t flags = CopyFlagsFor(fits ? os.GetFileAttributes(source) : platform::kInvalidAttributes,
+                                  &intoInstallFolder);
+    char destination[kNameField];
+    fits = fits && CopyToField(destination, sizeof destination, Updater.InstPath) &&
+           (intoInstallFolder || AppendPathComponent(destination, sizeof destination, item.path));
+    if (!fits) {
+      os.MessageBox(dialog, failed, Updater.Caption, platform::kBoxIconError | platform::kBoxOk);
+      os.EndDialog(dialog, -1);
+      return false;
+    }
+    SetInfoText(dialog, kMsgCopyingFormat, item.path);
+    platform::ShellCopyResult result = os.ShellCopy(dialog, source, destination, flags);
+    if (result.aborted) {
+      os.EndDialog(dialog, -1);
+      return false;
+    }
+    if (result.result != 0) {
+      os.MessageBox(dialog, failed, Updater.Caption, platform::kBoxIconError | platform::kBoxOk);
+      os.EndDialog(dialog, -1);
+      return false;
+    }
+    os.SetFileAttributes(destination, platform::kAttrNormal);
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t MemberNameOffset(const char* path) {
+  int32_t offset = 0;
+  for (int32_t i = 0; path[i] != '\0'; ++i) {
+    if (platform::IsLeadByte(uint8_t(path[i]))) {
+      if (path[i + 1] == '\0') break;
+      ++i;
+    } else if (path[i] == '\\') {
+      offset = i + 1;
+    }
+  }
+  return offset;
+}
+
+bool ParseUpdateEntry(const char* value, int32_t instMode, UpdateItem* item) {
+  // The token that ends the list leaves its buffer empty.
+  char tokens[3][kNameField] = {};
+  const char* cursor = value;
+  for (auto& token : tokens)
+    if (!NextListToken(&cursor, token)) break;
+
+  int examined = 0;
+  if (tokens[0][0] >= '0' && tokens[0][0] <= '9' && tokens[0][1] == '\0') {
+    if (tokens[0][0] - '0' != instMode) return false;
+    examined = 1;
+  }
+  const char* token = tokens[examined];
+  item->kind = Replace;
+  const char* path = token;
+  if (IsLetter(token, 'd')) item->kind = Data;
+  else if (IsLetter(token, 'u')) item->kind = Update;
+  else if (IsLetter(token, 'o')) item->kind = Overwrite;
+  if (item->kind != Replace) path = tokens[examined + 1];
+  CopyCut(item->path, sizeof item->path, path);
+  item->nameOffset = MemberNameOffset(item->path);
+  return true;
+}
+
+bool ParseCopyEntry(const char* value, int32_t instMode, CopyItem* item) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(value);
+  if (p[0] != '\0' && p[1] == ',') {
+    if (int32_t(p[0]) - '0' != instMode) return false;
+    p += 2;
+  }
+  item->disk = 0;
+  if (p[0] != '\0' && p[1] == ':') {
+    item->disk = int32_t(p[0]) - '0';
+    p += 2;
+  }
+  CopyCut(item->path, sizeof item->path, reinterpret_cast<const char*>(p));
+  return true;
+}
+
+ItemAction DecideItem(int32_t kind, bool overwriteOnly, uint32_t targetAttributes) {
+  bool isFile = targetAttributes != platform::kInvalidAttributes &&
+                (targetAttributes & platform::kAttrDirectory) == 0;
+  if ((overwriteOnly || kind == Overwrite) && !isFile) return ItemAction::Skip;
+  switch (kind) {
+    case Update:
+      return ItemAction::ExtractIfNewer;
+    case Data:
+      return ItemAction::KeepOrExtract;
+    default:
+      return ItemAction::Extract;
+  }
+}
+
+bool SpaceIsShort(uint32_t required, uint64_t freeBytes, uint64_t* shortfall) {
+  if (freeBytes >= required) return false;
+  *shortfall = uint64_t(required) - freeBytes;
+  return true;
+}
+
+uint32_t CopyFlagsFor(uint32_t sourceAttributes, bool* intoInstallFolder) {
+  constexpr uint32_t kFileFlags = platform::kCopyNoConfirmation | platform::kCopyNoConfirmMkdir;
+  *intoInstallFolder = sourceAttributes == platform::kInvalidAttributes ||
+                       (sourceAttributes & platform::kAttrDirectory) != 0;
+  return *intoInstallFolder ? kFileFlags | platform::kCopyNoErrorUi : kFileFlags;
+}
+
+bool FindDisc(int32_t disk, char root[3]) {
+  if (disk < 0 || disk > 9) return false;
+  platform::Platform& os = platform::Os();
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    char drive[3] = {letter, ':', '\0'};
+    if (os.DriveType(drive) != platform::kDriveCdRom) continue;
+    char check[kNameField];
+    std::memcpy(check, drive, sizeof drive);
+    if (!AppendPathComponent(check, sizeof check, Installation.DiskCheckFile[disk])) continue;
+    if (os.GetFileAttributes(check) != platform::kInvalidAttributes) {
+      std::memcpy(root, drive, sizeof drive);
+      return true;
+    }
+  }
+  return false;
+}
+
+void RunUpdate(platform::Window dialog) {
+  platform::Platform& os = platform::Os();
+  UpdateCompleted = false;
+  if (!CheckFreeSpace(dialog)) return;
+
+  SetInfoText(dialog, "%s", kMsgRunning);
+  EnableDialogButton(dialog, kButtonBack, false);
+  EnableDialogButton(dialog, kButtonNext, false);
+  EnableDialogButton(dialog, kButtonAbort, false);
+  os.SetCursor(platform::Cursor::Wait);
+
+  char value[kNameField];
+  bool overwriteOnly = GetUpdateIniString(kSection, "OverwriteOnly", value, sizeof value) &&
+                       ParseInt32(value) != 0;
+
+  if (!ReadEntries()) {
+    Fail(dialog, kMsgNoEntries);
+    return;
+  }
+  if (Tables.ItemCount == 0 && Tables.CopyCount == 0) {
+    ShowUpdaterError(kMsgNothingToUpdate);
+  } else {
+    if (Tables.ItemCount > 0 && !ApplyUpdateItems(dialog, overwriteOnly)) return;
+    if (Tables.CopyCount > 0 && !CopyFromDiscs(dialog)) return;
+  }
+  ShowCompletion(dialog);
+}
