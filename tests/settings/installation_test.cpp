@@ -329,6 +329,20 @@ TEST_F(LoaderTest, QuietModeStillShowsTheLoadersOwnMessages) {
   EXPECT_EQ(os_.boxes[0].text, "SETUP.INI : Shortcuts " + kOver);
 }
 
+// Shortcut values are read 260 bytes at a time into the buffer that the
+// 1,024-byte lists used before; a scanner that stepped past a value filling
+// those 260 bytes would read on into the older list.
+TEST_F(LoaderTest, ShortValueReadEndsAtItsOwnZero) {
+  std::string stale;
+  while (stale.size() < 900) stale += "STALE,";
+  Keys keys = With(RequiredKeys(), "InstallFiles1", stale.c_str());
+  std::string shortcut = "X," + std::string(257, 'y');  // 259 bytes
+  keys = With(keys, "Shortcut0", shortcut.c_str());
+  ASSERT_EQ(Load(keys), 1);
+  EXPECT_EQ(std::string(d.Shortcut[0][1]), std::string(257, 'y'));
+  EXPECT_STREQ(d.Shortcut[0][2], "");
+}
+
 TEST_F(LoaderTest, OverlongNamesAreCutToTheirFields) {
   std::string longName(300, 'n');
   Keys keys = With(RequiredKeys(), "GameTitle", longName.c_str());
