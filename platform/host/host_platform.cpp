@@ -220,6 +220,7 @@ bool HostPlatform::CreateDirectory(const char* path) {
 }
 
 bool HostPlatform::DeleteFile(const char* path) {
+  deletions_.push_back(path);
   std::string host = HostPath(path);
   struct stat st;
   // As on Windows, a read-only file or a folder is not deleted.

@@ -119,6 +119,8 @@ class HostPlatform : public Platform {
   int comInitialised = 0;
   const std::vector<std::string>& registryKeysOpened() const { return keysOpened_; }
   const std::vector<std::string>& profileReads() const { return profileReads_; }
+  // Every DeleteFile call's path, whether it deleted anything or not.
+  const std::vector<std::string>& deletions() const { return deletions_; }
 
   // --- Platform
   uint32_t GetFileAttributes(const char* path) override;
@@ -175,6 +177,7 @@ class HostPlatform : public Platform {
   std::map<std::string, std::map<std::string, std::vector<uint8_t>>> registry_;
   std::vector<std::string> keysOpened_;
   std::vector<std::string> profileReads_;
+  std::vector<std::string> deletions_;
   std::vector<HostWindow> windows_;
   uintptr_t nextWindow_ = 0x1000;
   std::vector<BoxRecord> boxes_;
