@@ -13,6 +13,88 @@ constexpr size_t kOutputMargin = 512;
 
 enum class Step { Continue, End, Fault };
 
+constexpr unsigned kDistanceTrailing[5] = {1, 1, 2, 3, 4};
+constexpr size_t kDistanceBase[5] = {0, 512, 1024, 2048, 4096};
+
+// The control bits of a copy up to and around its first data byte b,
+// decoded from the top kHeadBits of the flag word at once: the bits they
+// take (need), and the distance as add + (b << shift). Bits past the word's
+// valid ones read as zeros; an entry is used only when its need is within
+// the valid bits. Short and long copies share the form so that the path
+// through a copy does not branch on its kind.
+constexpr unsigned kHeadBits = 10;
+struct HeadCode {
+  uint8_t need = 32;
+  uint8_t shift = 0;
+  uint8_t isLong = 0;
+  uint8_t endIfFF = 0;  // 0 1 1 with low bits 1 1 1: a data byte FF ends the stream
+  uint16_t add = 0;
+};
+struct HeadTable {
+  HeadCode at[1u << kHeadBits];
+  constexpr HeadTable() : at() {
+    for (unsigned v = 0; v < (1u << kHeadBits); ++v) {
+      auto bit = [v](unsigned i) { return (v >> (kHeadBits - 1 - i)) & 1; };
+      auto field = [v](unsigned from, unsigned n) {
+        return (v >> (kHeadBits - from - n)) & ((1u << n) - 1);
+      };
+      HeadCode& e = at[v];
+      if (bit(0)) continue;  // literal: decoded elsewhere
+      if (bit(1)) {
+        if (!bit(2)) {
+          e.need = 3;
+          e.add = 1;
+        } else {
+          e.need = 6;
+          e.shift = 3;
+          e.add = uint16_t(256 + field(3, 3) + 1);
+          e.endIfFF = field(3, 3) == 7;
+        }
+        continue;
+      }
+      unsigned zeros = 0;
+      while (zeros < 4 && !bit(2 + zeros)) ++zeros;
+      unsigned prefix = zeros < 4 ? zeros + 1 : 4;
+      unsigned trailing = kDistanceTrailing[zeros];
+      e.isLong = 1;
+      e.need = uint8_t(2 + prefix + trailing);
+      e.shift = uint8_t(trailing);
+      e.add = uint16_t(kDistanceBase[zeros] + field(2 + prefix, trailing) + 1);
+    }
+  }
+};
+constexpr HeadTable kHeads;
+
+// A long copy's length code from the top kLengthBits of the flag word.
+constexpr unsigned kLengthBits = 9;
+struct LengthCode {
+  uint8_t need = 32;
+  uint8_t byteFollows = 0;
+  uint16_t length = 0;
+};
+struct LengthTable {
+  LengthCode at[1u << kLengthBits];
+  constexpr LengthTable() : at() {
+    for (unsigned v = 0; v < (1u << kLengthBits); ++v) {
+      unsigned zeros = 0;
+      while (zeros < 5 && !((v >> (kLengthBits - 1 - zeros)) & 1)) ++zeros;
+      auto field = [v](unsigned from, unsigned n) {
+        return (v >> (kLengthBits - from - n)) & ((1u << n) - 1);
+      };
+      LengthCode& e = at[v];
+      switch (zeros) {
+        case 0: e.need = 1; e.length = 3; break;
+        case 1: e.need = 2; e.length = 4; break;
+        case 2: e.need = 4; e.length = uint16_t(5 + field(3, 1)); break;
+        case 3: e.need = 6; e.length = uint16_t(7 + field(4, 2)); break;
+        case 4: e.need = 9; e.length = uint16_t(11 + field(5, 4)); break;
+        default: e.need = 5; e.length = 27; e.byteFollows = 1; break;
+      }
+    }
+  }
+};
+constexpr LengthTable kLengths;
+
 struct Decoder {
   const uint8_t* ip;
   const uint8_t* const iend;
@@ -93,6 +175,143 @@ struct Decoder {
     } else {
       const uint8_t* from = op - distance;
       for (size_t i = 0; i < length; ++i) op[i] = from[i];
+    }
+    op += length;
+    return Step::Continue;
+  }
+
+  // --- the fast path: far from both ends (see the margins above), so data
+  // bytes and output need no checks; control bits are taken several at a
+  // time, and a field that runs past the current word takes the rest from
+  // the next word, fetched at the current position as the format requires.
+
+  uint32_t Take(unsigned n) {  // n in 1..5
+    if (bits >= n) {
+      uint32_t v = flags >> (32 - n);
+      flags <<= n;
+      bits -= n;
+      return v;
+    }
+    unsigned have = bits;
+    uint32_t high = have ? flags >> (32 - have) : 0;
+    Refill<false>();
+    unsigned rest = n - have;
+    uint32_t v = (high << rest) | (flags >> (32 - rest));
+    flags <<= rest;
+    bits -= rest;
+    return v;
+  }
+
+  // Zeros before a 1 (the 1 consumed), at most `cap` zeros (then no 1 read).
+  unsigned Unary(unsigned cap) {
+    if (bits > cap) {
+      unsigned zeros = unsigned(__builtin_clz(flags | (0x80000000u >> cap)));
+      unsigned used = zeros < cap ? zeros + 1 : cap;
+      flags <<= used;
+      bits -= used;
+      return zeros;
+    }
+    unsigned zeros = 0;
+    while (zeros < cap && Take(1) == 0) ++zeros;
+    return zeros;
+  }
+
+  Step FastCode() {
+    if (bits == 0) Refill<false>();
+    if (flags & 0x80000000u) {
+      // A run of literals: every leading 1 bit of the current word is one.
+      uint32_t zeros = ~flags;
+      unsigned run = zeros ? unsigned(__builtin_clz(zeros)) : 32;
+      if (run > bits) run = bits;
+      std::memcpy(op, ip, 32);  // margins cover the whole word's worth
+      op += run;
+      ip += run;
+      flags = run >= 32 ? 0 : flags << run;
+      bits -= run;
+      return Step::Continue;
+    }
+    size_t distance;
+    const HeadCode head = kHeads.at[flags >> (32 - kHeadBits)];
+    if (head.need <= bits) {
+      // Every control bit of the head is in this word: no fetch can fall
+      // between them and the data byte, which simply comes next.
+      flags <<= head.need;
+      bits -= head.need;
+      unsigned b = *ip++;
+      if (head.endIfFF && b == 0xFF) return Step::End;
+      distance = head.add + (size_t(b) << head.shift);
+      // The length code, or 2 for a short copy, chosen without a branch.
+      const LengthCode code = kLengths.at[flags >> (32 - kLengthBits)];
+      const unsigned longMask = 0u - unsigned(head.isLong);
+      const unsigned need = code.need & longMask;
+      if (need > bits) return LongCopyTail(distance);  // the code runs into the next word
+      flags <<= need;
+      bits -= need;
+      size_t length = 2 + ((code.length - 2u) & longMask);
+      const unsigned byteFollows = code.byteFollows & head.isLong;
+      length += *ip & (0u - byteFollows);
+      ip += byteFollows;
+      return CopyFast(distance, length);
+    } else if (Take(2) == 1) {
+      if (Take(1) == 0) {
+        distance = size_t(*ip++) + 1;
+      } else {
+        unsigned b = *ip++;
+        unsigned v = 256 + 8 * b + Take(3);
+        if (v == 2303) return Step::End;
+        distance = v + 1;
+      }
+    } else {
+      unsigned cls = Unary(4);
+      unsigned b = *ip++;
+      distance = kDistanceBase[cls] + (size_t(b) << kDistanceTrailing[cls]) +
+                 Take(kDistanceTrailing[cls]) + 1;
+      return LongCopyTail(distance);
+    }
+    if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
+    op[0] = op[-distance];
+    op[1] = op[1 - distance];
+    op += 2;
+    return Step::Continue;
+  }
+
+  // A long copy's length code and the copy itself.
+  Step LongCopyTail(size_t distance) {
+    size_t length;
+    const LengthCode code = kLengths.at[flags >> (32 - kLengthBits)];
+    if (code.need <= bits) {
+      flags = code.need >= 32 ? 0 : flags << code.need;
+      bits -= code.need;
+      length = code.length;
+      if (code.byteFollows) length += *ip++;
+    } else {
+      switch (Unary(5)) {
+        case 0: length = 3; break;
+        case 1: length = 4; break;
+        case 2: length = 5 + Take(1); break;
+        case 3: length = 7 + Take(2); break;
+        case 4: length = 11 + Take(4); break;
+        default: length = 27 + size_t(*ip++); break;
+      }
+    }
+    return CopyFast(distance, length);
+  }
+
+  Step CopyFast(size_t distance, size_t length) {
+    if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
+    const uint8_t* from = op - distance;
+    if (distance >= 16) {
+      // Each 16-byte step reads only bytes written before it.
+      for (size_t i = 0; i < length; i += 16) std::memcpy(op + i, from + i, 16);
+    } else if (distance >= 8) {
+      for (size_t i = 0; i < length; i += 8) std::memcpy(op + i, from + i, 8);
+    } else {
+      // A short period repeats at every multiple of it too: once one
+      // multiple of at least 8 is written, 8-byte steps can follow.
+      size_t period = distance * ((8 + distance - 1) / distance);
+      size_t i = 0;
+      for (; i < period && i < length; ++i) op[i] = from[i];
+      for (; i < length; i += 8) std::memcpy(op + i, op + i - period, 8);
     }
     op += length;
     return Step::Continue;
@@ -193,7 +412,7 @@ DecodeResult DecodeArchiveStream(uint8_t* dst, size_t dstSize, const uint8_t* sr
   }
   while (step == Step::Continue) {
     if (size_t(d.iend - d.ip) >= kSourceMargin && size_t(d.oend - d.op) >= kOutputMargin) {
-      step = d.Code<false>();
+      step = d.FastCode();
     } else {
       step = d.Code<true>();
     }

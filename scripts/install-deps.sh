@@ -15,7 +15,7 @@ pkgs=(
   wine wine32:i386 xvfb xauth x11-apps imagemagick xdotool
   locales fonts-ipafont-gothic fonts-ipafont-mincho
   clang libclang-rt-14-dev
-  zlib1g-dev liblz4-dev
+  zlib1g-dev liblz4-dev gettext
   python3
 )
 
