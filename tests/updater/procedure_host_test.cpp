@@ -416,6 +416,22 @@ TEST_F(DiscTest, FileAndFolderCopiesUseTheirFlagsAndDestinations) {
   EXPECT_EQ(copies[2].flags, 1552u);
 }
 
+TEST_F(DiscTest, ItemWithoutDiskBeforeAnySearchLooksForDiskZero) {
+  // DiskCheckFile0 unset: any disc in a CD-ROM drive serves.
+  world.os.copyOutcome = platform::ShellCopyResult{0, false};
+  world.os.boxResponder = [&](const platform::BoxRecord&) {
+    world.os.MapDrive('R', disc2.folder.path(), platform::kDriveCdRom);
+    return platform::kAnswerOk;
+  };
+  Run("CopyFile00=MOVIE\\OP.MPG\r\n");
+  EXPECT_TRUE(Completed());
+  char prompt[1024];
+  std::snprintf(prompt, sizeof prompt, kMsgInsertDiscFormat, "GAME", 0);
+  EXPECT_EQ(Prompts(), std::vector<std::string>{prompt});
+  ASSERT_EQ(world.os.copies().size(), 1u);
+  EXPECT_EQ(world.os.copies()[0].from, "R:\\MOVIE\\OP.MPG");
+}
+
 TEST_F(DiscTest, AbortedCopyEndsSilentlyAndAFailedOneWithItsBox) {
   world.os.MapDrive('Q', disc1.folder.path(), platform::kDriveCdRom);
   world.os.copyOutcome = platform::ShellCopyResult{0x4C7, true};
