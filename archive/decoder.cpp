@@ -269,8 +269,9 @@ struct Decoder {
       return LongCopyTail(distance);
     }
     if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
-    op[0] = op[-distance];
-    op[1] = op[1 - distance];
+    const uint8_t* from = op - distance;  // not op[-distance]: that wraps in size_t
+    op[0] = from[0];
+    op[1] = from[1];
     op += 2;
     return Step::Continue;
   }

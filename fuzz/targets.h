@@ -1,0 +1,21 @@
+// Fuzz entry points: plain functions over one input, shared by the libFuzzer
+// drivers and by the replay program that runs saved inputs. Each aborts on
+// a wrong result; the sanitizers catch everything else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Decodes the input as a stream into a destination whose size the first two
+// bytes choose: never a read or write out of bounds, never a copy from
+// before the output.
+int FuzzDecodeStream(const uint8_t* data, size_t size);
+
+// Opens the input as an archive image and extracts every member through a
+// platform that discards what it writes.
+int FuzzOpenAndExtract(const uint8_t* data, size_t size);
+
+// Compresses the input in both modes (the first byte is a seed that repeats
+// parts of it, to give the match finder long and overlapping matches) and
+// checks that both decode to it and that optimal is not longer than fast.
+int FuzzRoundTrip(const uint8_t* data, size_t size);

@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Fuzz pass of the CI run: each fuzz target for about 20 seconds, so that a
+# crash on the decoder, the archive opener or the compressor fails the run.
+set -euo pipefail
+exec "$(dirname "$0")/../fuzz.sh" 20
