@@ -67,12 +67,6 @@ lines = [
     '"MS Shell Dlg"="IPAPGothic"',
     '"MS Shell Dlg 2"="IPAPGothic"',
     "",
-    # No window manager under Xvfb: Wine draws captions and frames itself,
-    # so that screenshots show the caption.
-    r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]",
-    '"Decorated"="N"',
-    '"Managed"="N"',
-    "",
     r"[HKEY_LOCAL_MACHINE\Software\Wine\Drives]",
     '"q:"="cdrom"',
     '"g:"="hd"',
@@ -96,13 +90,23 @@ rig_prefix() {
   else
     rig_mounted="$E2E_DIR/drive-t"
   fi
-  local stamp="$WINEPREFIX/.e2e-rig-1"
+  local stamp="$WINEPREFIX/.e2e-rig-2"
   if [ ! -f "$stamp" ]; then
     # The project's own script creates the prefix on first use.
     "$rig_root/scripts/wine-run" cmd /c exit >/dev/null 2>&1 || true
     rig_registry
     wineserver -w
     touch "$stamp"
+  fi
+  # Xvfb has no window manager: Wine then draws captions and frames itself,
+  # so that screenshots show the caption. On a desktop the window manager
+  # does.
+  local x11='HKCU\Software\Wine\X11 Driver'
+  if [ -n "$rig_xvfb_pid" ]; then
+    wine reg add "$x11" /v Decorated /d N /f >/dev/null 2>&1
+    wine reg add "$x11" /v Managed /d N /f >/dev/null 2>&1
+  else
+    wine reg delete "$x11" /f >/dev/null 2>&1 || true
   fi
   local d
   for d in g t q; do rm -f "$WINEPREFIX/dosdevices/$d:"; done

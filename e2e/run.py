@@ -3,7 +3,7 @@
 windows by e2e/driver.exe, with the player's view, the files and the exit
 code checked against each scenario file.
 
-Usage: run.py [--keep-going] SCENARIO...   (environment: see e2e/run.sh)
+Usage: run.py SCENARIO...   (run it through e2e/run.sh, which sets up the rig)
 
 A scenario file is a list of steps, one per line; '#' starts a comment line,
 and the first comment is the scenario's title. "include FILE" reads steps from
@@ -16,7 +16,8 @@ a carriage return. Texts are written in UTF-8 and compared as code page 932
 bytes.
 
 Places (KIND): update (the folder packed into UPDATE.EXE), inst, data, disc,
-temp (the Wine user's temporary folder), work (the scenario's own folder).
+temp (the Wine user's temporary folder), work (the scenario's own folder),
+repo (the repository, to read from).
 
 Setup
   drive LETTER                  installation and data on G: (default) or T:
@@ -25,6 +26,7 @@ Setup
   <<+ KIND PATH ... >>>         ... or more lines for it
   file KIND PATH [text=T|size=N|hex=H] [time=ISO] [readonly]
   folder KIND PATH
+  settime KIND PATH ISO         sets a file's last-write (and access) time
   copy KIND FOLDER              a folder of the repository, times kept
   registry COMPANY GAMEDIR [InstPath=P] [DataPath=P] [InstMode=N]
                                 replaces the game's key (no values: no key)
@@ -42,6 +44,9 @@ Actions
   raise LABEL                   brings LABEL's window to the front
   remove KIND PATH              deletes a file (between answers, say)
   shot NAME                     screenshot of LABEL's windows, last one seen
+  wait [LABEL]                  waits, without a limit, for the player to end it
+  changes                       lists the installation's files changed since
+                                the first start
 Expectations (each waits until it holds, or fails after a timeout)
   page [LABEL] info=T [caption=T] [buttons="次へ+ 中止+ 戻る-"] [focus=ID]
   box [LABEL] text=T [caption=T] [buttons="OK キャンセル"] [icon=yes|no]
@@ -66,8 +71,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 E2E_DIR = os.environ.get("E2E_DIR", os.path.join(ROOT, "build-e2e"))
-WIN32_BUILD = os.environ.get("E2E_WIN32_BUILD", os.path.join(ROOT, "build-win32"))
-HOST_BUILD = os.environ.get("E2E_HOST_BUILD", os.path.join(ROOT, "build"))
+WIN32_BUILD = os.environ.get("QA_WIN32_BUILD", os.path.join(ROOT, "build-win32"))
 PREFIX = os.environ["WINEPREFIX"]
 SHOTS = os.path.join(E2E_DIR, "screenshots")
 WAIT = float(os.environ.get("E2E_TIMEOUT", "15"))  # failure guard only
@@ -237,14 +241,23 @@ class Scenario:
                 if i == len(lines):
                     raise SystemExit("%s:%d: block without >>>" % (path, lineno))
                 i += 1
-                words = [text[:3]] + shlex.split(text[3:])
+                words = [text[:3]] + split_words(text[3:])
                 self.steps.append((where, words, block))
             else:
-                words = shlex.split(text)
+                words = split_words(text)
                 if words[0] == "include":
                     self.parse(os.path.join(os.path.dirname(path), words[1]))
                 else:
                     self.steps.append((where, words, None))
+
+
+def split_words(text):
+    """Shell-like words, but a backslash is just a backslash (Windows paths)."""
+    lexer = shlex.shlex(text, posix=True)
+    lexer.whitespace_split = True
+    lexer.escape = ""
+    lexer.commenters = ""
+    return list(lexer)
 
 
 def split_options(words):
@@ -271,6 +284,7 @@ class Run:
         self.last_label = None
         self.setup_times = {}   # linux path -> mtime set by the scenario
         self.started_at = None
+        self.before = None      # the installation's files at the first start
 
     # --- places
     @property
@@ -286,6 +300,8 @@ class Run:
             base = os.path.join(self.work, "update")
         elif kind == "work":
             base = self.work
+        elif kind == "repo":
+            base = ROOT
         elif kind == "inst":
             base = linux_path(self.inst)
         elif kind == "data":
@@ -304,8 +320,7 @@ class Run:
 
     def subst(self, text):
         text = text.replace("${INST}", self.inst).replace("${DATA}", self.data)
-        text = text.replace("${DISC}", "Q:").replace("${SCN}", self.sc.name)
-        return text.replace("\\r", "\r")
+        return text.replace("${DISC}", "Q:").replace("${SCN}", self.sc.name)
 
     def expected(self, text):
         """The expected bytes, evaluated now (free space changes)."""
@@ -313,7 +328,9 @@ class Run:
             st = os.statvfs(self.place("inst"))
             value = (int(m.group(1)) - st.f_bavail * st.f_frsize) & 0xFFFFFFFF
             return str(value - (1 << 32) if value >= 1 << 31 else value)
-        return cp932(re.sub(r"\$\{SHORTFALL:(\d+)\}", shortfall, self.subst(text)))
+        # \r before the places go in: their paths hold backslashes.
+        text = self.subst(text.replace("\\r", "\r"))
+        return cp932(re.sub(r"\$\{SHORTFALL:(\d+)\}", shortfall, text))
 
     def say(self, text):
         self.out.write("    " + text + "\n")
@@ -421,6 +438,12 @@ class Run:
                 path = os.path.join(base, name)
                 self.setup_times[path] = os.stat(path).st_mtime
 
+    def do_settime(self, pos, opts):
+        path = self.place(pos[0], pos[1])
+        t = parse_time(pos[2])
+        os.utime(path, (t, t))
+        self.setup_times[path] = t
+
     def do_folder(self, pos, opts):
         os.makedirs(self.place(pos[0], pos[1]), exist_ok=True)
 
@@ -479,6 +502,8 @@ class Run:
         label = pos[0] if pos else "upd"
         if not self.built:
             self.build()
+        if self.before is None:
+            self.before = snapshot(self.place("inst"))
         self.driver("start", label, hexify(cp932(windows_path(self.work))),
                     hexify(cp932(windows_path(self.exe))))
         self.labels[label] = "updater"
@@ -622,6 +647,30 @@ class Run:
         if code != int(pos[-1]):
             raise Failure("exit code %d, expected %s" % (code, pos[-1]))
         self.say("%s exited with %d" % (label, code))
+
+    def do_wait(self, pos, opts):
+        """Waits for the player to finish, however long that takes."""
+        label = self.label(pos)
+        while True:
+            r = self.driver("exit", label, 1000)[0]
+            if r.startswith("exit "):
+                self.say("%s exited with %s" % (label, r.split()[1]))
+                return
+
+    def do_changes(self, pos, opts):
+        """Lists what changed in the installation since the first start."""
+        after = snapshot(self.place("inst"))
+        self.say("changes in %s (%s):" % (self.inst, self.place("inst")))
+        for rel in sorted(set(self.before) | set(after)):
+            old, new = self.before.get(rel), after.get(rel)
+            if old == new:
+                continue
+            what = "added" if old is None else "removed" if new is None else \
+                "changed" if old[2] != new[2] else "rewritten"
+            info = "" if new is None else "%d bytes, last written %s" % (new[0], stamp(new[1]))
+            self.say("  %-9s %s  %s" % (what, rel, info))
+        same = sum(1 for rel in after if self.before.get(rel) == after[rel])
+        self.say("  (%d files unchanged)" % same)
 
     def do_foreground(self, pos, opts):
         w = self.main_window(pos[0])
@@ -781,6 +830,16 @@ def make_writable(path):
                 os.chmod(p, 0o755 if os.path.isdir(p) else 0o644)
 
 
+def snapshot(folder):
+    files = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(base, name)
+            st = os.stat(path)
+            files[os.path.relpath(path, folder)] = (st.st_size, st.st_mtime, open(path, "rb").read())
+    return files
+
+
 def stamp(t):
     return datetime.datetime.fromtimestamp(t, datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S.%f")[:-3] + "Z"
 
@@ -792,8 +851,7 @@ def wine(args, check=True):
 
 
 def main(argv):
-    keep_going = "--keep-going" in argv
-    paths = [a for a in argv if not a.startswith("--")]
+    paths = argv
     driver = Driver(os.path.join(WIN32_BUILD, "e2e", "driver.exe"))
     results = []
     try:
@@ -811,8 +869,6 @@ def main(argv):
             except Failure as e:
                 sys.stdout.write("    FAILED: %s\n" % e)
                 results.append((sc.name, "FAILED", time.time() - t0))
-                if not keep_going and os.environ.get("E2E_STOP_ON_FAILURE"):
-                    break
     finally:
         driver.close()
     sys.stdout.write("\n== summary\n")

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Runs the end-to-end scenarios (e2e/scenarios/*.scn, or the ones given) under
-# Wine on a private display, against the Win32 build in $E2E_WIN32_BUILD
-# (default build-win32) with qa2 from $E2E_HOST_BUILD (default build).
-# Screenshots go to build-e2e/screenshots/.
+# Runs the end-to-end scenarios (e2e/scenarios/*.scn, or the files given)
+# under Wine on a private X display, against the Win32 build in
+# $QA_WIN32_BUILD (default build-win32: UPDATE.EXE's objects, the driver, the
+# stand-in game) with qa2 from $QA_NATIVE_BUILD (default build); both are what
+# tools/build-updater relinks and packs with. Screenshots go to
+# build-e2e/screenshots/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export E2E_DIR=${E2E_DIR:-$root/build-e2e}
-export E2E_WIN32_BUILD=${E2E_WIN32_BUILD:-$root/build-win32}
-export E2E_HOST_BUILD=${E2E_HOST_BUILD:-$root/build}
-# tools/build-updater relinks against these builds.
-export QA_WIN32_BUILD=$E2E_WIN32_BUILD QA_NATIVE_BUILD=$E2E_HOST_BUILD
+export QA_WIN32_BUILD=${QA_WIN32_BUILD:-$root/build-win32}
+export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
 
-for f in "$E2E_WIN32_BUILD/e2e/driver.exe" "$E2E_WIN32_BUILD/e2e/fakegame.exe" \
-         "$E2E_WIN32_BUILD/updater/UPDATE.EXE" "$E2E_HOST_BUILD/tools/qa2"; do
+for f in "$QA_WIN32_BUILD/e2e/driver.exe" "$QA_WIN32_BUILD/e2e/fakegame.exe" \
+         "$QA_WIN32_BUILD/updater/relink.env" "$QA_NATIVE_BUILD/tools/qa2"; do
   [ -f "$f" ] || { echo "e2e: $f is missing; build first" >&2; exit 2; }
 done
 
@@ -22,7 +22,7 @@ rm -rf "$E2E_DIR/screenshots"
 . "$root/e2e/rig.sh"
 trap rig_stop EXIT
 rig_env
-rig_display headless
+rig_display "${E2E_DISPLAY:-headless}"
 rig_prefix
 
 if [ $# -eq 0 ]; then
