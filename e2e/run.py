@@ -532,11 +532,24 @@ class Run:
     def do_press(self, pos, opts):
         label = self.label(pos)
         which = pos[-1]
-        dialog = self.find(label, "page")
-        ctl = dialog.controls.get(BUTTON_IDS[which])
-        if ctl is None or not ctl["enabled"] or not ctl["visible"]:
-            raise Failure("the %s button is not there to press: %s" % (which, dialog.describe()))
-        self.driver("click", dialog.handle, BUTTON_IDS[which])
+        ident = BUTTON_IDS[which]
+        found = [None]
+
+        def ready():
+            # A player waits for the button: a page's text can come before
+            # its buttons are enabled.
+            try:
+                dialog = self.find(label, "page")
+            except Failure:
+                return False
+            ctl = dialog.controls.get(ident)
+            found[0] = (dialog, ctl)
+            return ctl is not None and ctl["enabled"] and ctl["visible"]
+
+        self.wait_for(ready, "the %s button to be enabled" % which,
+                      lambda: found[0][0].describe() if found[0] else "no page is shown")
+        dialog, ctl = found[0]
+        self.driver("click", dialog.handle, ident)
         self.say("press %s (%s)" % (which, show(ctl["text"])))
 
     def do_command(self, pos, opts):
@@ -707,7 +720,7 @@ class Run:
             if data != member:
                 raise Failure("content differs from the update's %s (%d bytes, expected %d)" % (
                     opts["same"], len(data), len(member)))
-            notes.append("content = update's %s" % opts["same"])
+            notes.append("content = %s" % other)
         elif "text" in opts:
             notes.append("content %r" % show(data))
         if "time" in opts:
