@@ -43,7 +43,9 @@ Actions
   answer [LABEL] ok|cancel      clicks a button of the open message box
   raise LABEL                   brings LABEL's window to the front
   remove KIND PATH              deletes a file (between answers, say)
-  shot NAME                     screenshot of LABEL's windows, last one seen
+  shot NAME                     screenshot of the last seen process's windows
+                                (every page and box is photographed anyway,
+                                as SCENARIO-NN-page.png or -box.png)
   wait [LABEL]                  waits, without a limit, for the player to end it
   changes                       lists the installation's files changed since
                                 the first start
@@ -285,6 +287,7 @@ class Run:
         self.setup_times = {}   # linux path -> mtime set by the scenario
         self.started_at = None
         self.before = None      # the installation's files at the first start
+        self.shots = 0
 
     # --- places
     @property
@@ -582,7 +585,11 @@ class Run:
         self.driver("raise", w.handle)
 
     def do_shot(self, pos, opts):
-        label = self.last_label
+        target = self.photograph(self.last_label, pos[0])
+        self.say("shot %s" % os.path.relpath(target, ROOT))
+
+    def photograph(self, label, name):
+        """The process's dialogs and boxes, cropped to them."""
         shown = [w for w in self.windows(label) if w.visible and w.cls == "#32770"]
         if not shown:
             raise Failure("nothing to photograph")
@@ -592,10 +599,10 @@ class Run:
         x1 = max(r[0] + r[2] for r in rects)
         y1 = max(r[1] + r[3] for r in rects)
         os.makedirs(SHOTS, exist_ok=True)
-        target = os.path.join(SHOTS, "%s-%s.png" % (self.sc.name, pos[0]))
+        target = os.path.join(SHOTS, "%s-%s.png" % (self.sc.name, name))
         subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0),
                         "+repage", target], check=True, capture_output=True)
-        self.say("shot %s" % os.path.relpath(target, ROOT))
+        return target
 
     # --- expectations
     def do_page(self, pos, opts):
@@ -653,6 +660,11 @@ class Run:
 
         self.wait_for(check, kind, lambda: "; ".join(last[1]))
         self.say(last[0].describe())
+        self.shots += 1
+        try:
+            self.photograph(label, "%02d-%s" % (self.shots, kind))
+        except Failure:
+            pass  # gone already (a box answered by someone else): not this step's concern
 
     def do_exit(self, pos, opts):
         label = self.label(pos)
