@@ -27,6 +27,9 @@ Setup
   file KIND PATH [text=T|size=N|hex=H] [time=ISO] [readonly]
   folder KIND PATH
   settime KIND PATH ISO         sets a file's last-write (and access) time
+  set-ini KIND GLOB KEY VALUE   rewrites KEY in INI files (the updater's
+                                temporary UPDATE.INI, say); VALUE FREE+N is
+                                the installation drive's free bytes plus N
   copy KIND FOLDER              a folder of the repository, times kept
   registry COMPANY GAMEDIR [InstPath=P] [DataPath=P] [InstMode=N]
                                 replaces the game's key (no values: no key)
@@ -325,11 +328,14 @@ class Run:
         text = text.replace("${INST}", self.inst).replace("${DATA}", self.data)
         return text.replace("${DISC}", "Q:").replace("${SCN}", self.sc.name)
 
+    def free_bytes(self):
+        st = os.statvfs(self.place("inst"))
+        return st.f_bavail * st.f_frsize
+
     def expected(self, text):
         """The expected bytes, evaluated now (free space changes)."""
         def shortfall(m):
-            st = os.statvfs(self.place("inst"))
-            value = (int(m.group(1)) - st.f_bavail * st.f_frsize) & 0xFFFFFFFF
+            value = (int(m.group(1)) - self.free_bytes()) & 0xFFFFFFFF
             return str(value - (1 << 32) if value >= 1 << 31 else value)
         # \r before the places go in: their paths hold backslashes.
         text = self.subst(text.replace("\\r", "\r"))
@@ -440,6 +446,26 @@ class Run:
             for name in files:
                 path = os.path.join(base, name)
                 self.setup_times[path] = os.stat(path).st_mtime
+
+    def do_set_ini(self, pos, opts):
+        """set-ini KIND GLOB KEY VALUE: rewrites KEY's line in every file
+        that GLOB matches; VALUE may be FREE+N or FREE (the installation
+        drive's free bytes plus N)."""
+        kind, pattern, key, value = pos
+        m = re.match(r"^FREE([+-]\d+)?$", value)
+        if m:
+            value = str(self.free_bytes() + int(m.group(1) or 0))
+        paths = glob.glob(self.place(kind, pattern))
+        if not paths:
+            raise Failure("no file matches %s" % pattern)
+        for path in paths:
+            data = open(path, "rb").read()
+            new, n = re.subn(rb"(?im)^(" + re.escape(key.encode()) + rb"=)[^\r\n]*", 
+                             lambda mm: mm.group(1) + value.encode(), data)
+            if n != 1:
+                raise Failure("%s has no single %s line" % (path, key))
+            open(path, "wb").write(new)
+        self.say("%s=%s in %s" % (key, value, ", ".join(os.path.basename(p) for p in paths)))
 
     def do_settime(self, pos, opts):
         path = self.place(pos[0], pos[1])
