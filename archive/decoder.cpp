@@ -25,6 +25,7 @@ constexpr size_t kDistanceBase[5] = {0, 512, 1024, 2048, 4096};
 constexpr unsigned kHeadBits = 10;
 struct HeadCode {
   uint8_t need = 32;
+  uint8_t pre = 32;  // of them, the bits before the data byte
   uint8_t shift = 0;
   uint8_t isLong = 0;
   uint8_t endIfFF = 0;  // 0 1 1 with low bits 1 1 1: a data byte FF ends the stream
@@ -41,6 +42,7 @@ struct HeadTable {
       HeadCode& e = at[v];
       if (bit(0)) continue;  // literal: decoded elsewhere
       if (bit(1)) {
+        e.pre = 3;
         if (!bit(2)) {
           e.need = 3;
           e.add = 1;
@@ -57,6 +59,7 @@ struct HeadTable {
       unsigned prefix = zeros < 4 ? zeros + 1 : 4;
       unsigned trailing = kDistanceTrailing[zeros];
       e.isLong = 1;
+      e.pre = uint8_t(2 + prefix);
       e.need = uint8_t(2 + prefix + trailing);
       e.shift = uint8_t(trailing);
       e.add = uint16_t(kDistanceBase[zeros] + field(2 + prefix, trailing) + 1);
@@ -181,45 +184,22 @@ struct Decoder {
   }
 
   // --- the fast path: far from both ends (see the margins above), so data
-  // bytes and output need no checks; control bits are taken several at a
-  // time, and a field that runs past the current word takes the rest from
-  // the next word, fetched at the current position as the format requires.
+  // bytes and output need no checks. Each round takes a run of literals
+  // (possibly none) and then, unless the word ran out, the copy that must
+  // follow it. A code whose control bits run into the next word is decoded
+  // by table from a 64-bit window too, not bit by bit.
 
-  uint32_t Take(unsigned n) {  // n in 1..5
-    if (bits >= n) {
-      uint32_t v = flags >> (32 - n);
-      flags <<= n;
-      bits -= n;
-      return v;
-    }
-    unsigned have = bits;
-    uint32_t high = have ? flags >> (32 - have) : 0;
-    Refill<false>();
-    unsigned rest = n - have;
-    uint32_t v = (high << rest) | (flags >> (32 - rest));
-    flags <<= rest;
-    bits -= rest;
-    return v;
+  // Consumes `used` bits of a window holding the current word's bits and the
+  // whole next word behind them; the next word becomes the current one.
+  void TakeFromWindow(uint64_t window, unsigned used) {
+    flags = uint32_t((window << used) >> 32);
+    bits = 32 + bits - used;
   }
 
-  // Zeros before a 1 (the 1 consumed), at most `cap` zeros (then no 1 read).
-  unsigned Unary(unsigned cap) {
-    if (bits > cap) {
-      unsigned zeros = unsigned(__builtin_clz(flags | (0x80000000u >> cap)));
-      unsigned used = zeros < cap ? zeros + 1 : cap;
-      flags <<= used;
-      bits -= used;
-      return zeros;
-    }
-    unsigned zeros = 0;
-    while (zeros < cap && Take(1) == 0) ++zeros;
-    return zeros;
-  }
-
-  Step FastCode() {
-    if (bits == 0) Refill<false>();
-    if (flags & 0x80000000u) {
-      // A run of literals: every leading 1 bit of the current word is one.
+  Step FastLoop() {
+    while (size_t(iend - ip) >= kSourceMargin && size_t(oend - op) >= kOutputMargin) {
+      if (bits == 0) Refill<false>();
+      // Literals: every leading 1 bit of the current word is one.
       uint32_t zeros = ~flags;
       unsigned run = zeros ? unsigned(__builtin_clz(zeros)) : 32;
       if (run > bits) run = bits;
@@ -228,74 +208,72 @@ struct Decoder {
       ip += run;
       flags = run >= 32 ? 0 : flags << run;
       bits -= run;
-      return Step::Continue;
-    }
-    size_t distance;
-    const HeadCode head = kHeads.at[flags >> (32 - kHeadBits)];
-    if (head.need <= bits) {
-      // Every control bit of the head is in this word: no fetch can fall
-      // between them and the data byte, which simply comes next.
-      flags <<= head.need;
-      bits -= head.need;
-      unsigned b = *ip++;
-      if (head.endIfFF && b == 0xFF) return Step::End;
-      distance = head.add + (size_t(b) << head.shift);
-      // The length code, or 2 for a short copy, chosen without a branch.
-      const LengthCode code = kLengths.at[flags >> (32 - kLengthBits)];
-      const unsigned longMask = 0u - unsigned(head.isLong);
-      const unsigned need = code.need & longMask;
-      if (need > bits) return LongCopyTail(distance);  // the code runs into the next word
-      flags <<= need;
-      bits -= need;
-      size_t length = 2 + ((code.length - 2u) & longMask);
-      const unsigned byteFollows = code.byteFollows & head.isLong;
-      length += *ip & (0u - byteFollows);
-      ip += byteFollows;
-      return CopyFast(distance, length);
-    } else if (Take(2) == 1) {
-      if (Take(1) == 0) {
-        distance = size_t(*ip++) + 1;
-      } else {
-        unsigned b = *ip++;
-        unsigned v = 256 + 8 * b + Take(3);
-        if (v == 2303) return Step::End;
-        distance = v + 1;
-      }
-    } else {
-      unsigned cls = Unary(4);
-      unsigned b = *ip++;
-      distance = kDistanceBase[cls] + (size_t(b) << kDistanceTrailing[cls]) +
-                 Take(kDistanceTrailing[cls]) + 1;
-      return LongCopyTail(distance);
-    }
-    if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
-    const uint8_t* from = op - distance;  // not op[-distance]: that wraps in size_t
-    op[0] = from[0];
-    op[1] = from[1];
-    op += 2;
-    return Step::Continue;
-  }
+      if (bits == 0) continue;  // the next word tells what comes next
 
-  // A long copy's length code and the copy itself.
-  Step LongCopyTail(size_t distance) {
-    size_t length;
-    const LengthCode code = kLengths.at[flags >> (32 - kLengthBits)];
-    if (code.need <= bits) {
-      flags = code.need >= 32 ? 0 : flags << code.need;
-      bits -= code.need;
-      length = code.length;
-      if (code.byteFollows) length += *ip++;
-    } else {
-      switch (Unary(5)) {
-        case 0: length = 3; break;
-        case 1: length = 4; break;
-        case 2: length = 5 + Take(1); break;
-        case 3: length = 7 + Take(2); break;
-        case 4: length = 11 + Take(4); break;
-        default: length = 27 + size_t(*ip++); break;
+      size_t distance, length;
+      const HeadCode& head = kHeads.at[flags >> (32 - kHeadBits)];
+      if (head.need <= bits) {
+        // The common case: the copy's head lies in this word, so its data
+        // byte simply comes next.
+        flags <<= head.need;
+        bits -= head.need;
+        const unsigned b = *ip++;
+        if (head.endIfFF && b == 0xFF) return Step::End;
+        distance = head.add + (size_t(b) << head.shift);
+        if (!head.isLong) {
+          if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
+          const uint8_t* from = op - distance;  // not op[-distance]: that wraps in size_t
+          op[0] = from[0];
+          op[1] = from[1];
+          op += 2;
+          continue;
+        }
+        {
+          LengthCode code = kLengths.at[flags >> (32 - kLengthBits)];
+          if (code.need <= bits) {
+            flags <<= code.need;
+            bits -= code.need;
+          } else {
+            // The length code runs into the next word, which lies here.
+            const uint64_t window =
+                (uint64_t(flags) << 32) | (uint64_t(Load32(ip)) << (32 - bits));
+            ip += 4;
+            code = kLengths.at[window >> (64 - kLengthBits)];
+            TakeFromWindow(window, code.need);
+          }
+          length = code.length;
+          if (code.byteFollows) length += *ip++;
+        }
+      } else {
+        // The head runs past this word. The next word lies before the data
+        // byte when the word runs out ahead of it, else right after it: both
+        // places are read into 64-bit windows behind the current bits, and
+        // the whole code is decoded by table from the right one.
+        const uint64_t current = uint64_t(flags) << 32;
+        const unsigned shift = 32 - bits;
+        const uint64_t before = current | (uint64_t(Load32(ip)) << shift);
+        const HeadCode& h0 = kHeads.at[before >> (64 - kHeadBits)];
+        const bool wordFirst = h0.pre > bits;
+        const uint64_t window =
+            wordFirst ? before : current | (uint64_t(Load32(ip + 1)) << shift);
+        const HeadCode& h = wordFirst ? h0 : kHeads.at[window >> (64 - kHeadBits)];
+        const unsigned b = ip[wordFirst ? 4 : 0];
+        ip += 5;  // the data byte and the word, in either order
+        unsigned used = h.need;
+        length = 2;
+        const LengthCode& code = kLengths.at[(window << used) >> (64 - kLengthBits)];
+        if (h.isLong) used += code.need;
+        TakeFromWindow(window, used);
+        if (h.endIfFF && b == 0xFF) return Step::End;
+        distance = h.add + (size_t(b) << h.shift);
+        if (h.isLong) {
+          length = code.length;
+          if (code.byteFollows) length += *ip++;
+        }
       }
+      if (CopyFast(distance, length) == Step::Fault) return Step::Fault;
     }
-    return CopyFast(distance, length);
+    return Step::Continue;
   }
 
   Step CopyFast(size_t distance, size_t length) {
@@ -303,16 +281,24 @@ struct Decoder {
     const uint8_t* from = op - distance;
     if (distance >= 16) {
       // Each 16-byte step reads only bytes written before it.
-      for (size_t i = 0; i < length; i += 16) std::memcpy(op + i, from + i, 16);
+      std::memcpy(op, from, 16);
+      for (size_t i = 16; i < length; i += 16) std::memcpy(op + i, from + i, 16);
     } else if (distance >= 8) {
       for (size_t i = 0; i < length; i += 8) std::memcpy(op + i, from + i, 8);
     } else {
-      // A short period repeats at every multiple of it too: once one
-      // multiple of at least 8 is written, 8-byte steps can follow.
-      size_t period = distance * ((8 + distance - 1) / distance);
-      size_t i = 0;
-      for (; i < period && i < length; ++i) op[i] = from[i];
-      for (; i < length; i += 8) std::memcpy(op + i, op + i - period, 8);
+      // A period below 8: write the first 8 bytes one period after another,
+      // then move the source back by a multiple of the period so that it
+      // lies at least 8 bytes behind, where 8-byte steps are exact.
+      static constexpr uint8_t kAdvance[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+      static constexpr int8_t kBack[8] = {0, 0, 0, -1, -4, 1, 2, 3};
+      op[0] = from[0];
+      op[1] = from[1];
+      op[2] = from[2];
+      op[3] = from[3];
+      from += kAdvance[distance];
+      std::memcpy(op + 4, from, 4);
+      from -= kBack[distance];
+      for (size_t i = 8; i < length; i += 8) std::memcpy(op + i, from + (i - 8), 8);
     }
     op += length;
     return Step::Continue;
@@ -412,11 +398,8 @@ DecodeResult DecodeArchiveStream(uint8_t* dst, size_t dstSize, const uint8_t* sr
     step = Step::Fault;
   }
   while (step == Step::Continue) {
-    if (size_t(d.iend - d.ip) >= kSourceMargin && size_t(d.oend - d.op) >= kOutputMargin) {
-      step = d.FastCode();
-    } else {
-      step = d.Code<true>();
-    }
+    step = d.FastLoop();
+    if (step == Step::Continue) step = d.Code<true>();
   }
   result.error = d.error;
   result.written = size_t(d.op - dst);
