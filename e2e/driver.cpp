@@ -20,6 +20,8 @@
 //                                accelerator would: reaches disabled buttons
 //   close HWND                   posts WM_SYSCOMMAND SC_CLOSE (the close box)
 //   foreground                   -> hwnd H
+//   zorder                       visible top-level windows, topmost first
+//                                -> hwnd H (one per window)
 //   raise HWND                   SetForegroundWindow
 //   exit LABEL MS                waits up to MS for the process to end
 //                                -> exit CODE, or running
@@ -123,6 +125,11 @@ BOOL CALLBACK CollectTopLevel(HWND h, LPARAM param) {
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
   if (pid == list->pid) list->found.push_back(h);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectVisible(HWND h, LPARAM param) {
+  if (IsWindowVisible(h)) reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
   return TRUE;
 }
 
@@ -301,6 +308,11 @@ int main() {
       Post(w);
     } else if (verb == "foreground") {
       Say("hwnd " + HandleText(GetForegroundWindow()));
+    } else if (verb == "zorder") {
+      // EnumWindows goes from the top of the z-order down.
+      std::vector<HWND> shown;
+      EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&shown));
+      for (HWND h : shown) Say("hwnd " + HandleText(h));
     } else if (verb == "raise" && w.size() == 2) {
       if (!SetForegroundWindow(ParseHandle(w[1]))) Say("error SetForegroundWindow failed");
     } else if (verb == "exit") {

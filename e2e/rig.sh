@@ -99,14 +99,19 @@ rig_prefix() {
     touch "$stamp"
   fi
   # Xvfb has no window manager: Wine then draws captions and frames itself,
-  # so that screenshots show the caption. On a desktop the window manager
-  # does.
+  # so that screenshots show the caption, and places the windows itself
+  # (unmanaged, which keeps boxes quick to close). The stand-in game stays
+  # managed: activation handed between unmanaged windows of three processes
+  # races with X focus events and can leave the desktop in front.
   local x11='HKCU\Software\Wine\X11 Driver'
+  local game='HKCU\Software\Wine\AppDefaults\fakegame.exe\X11 Driver'
   if [ -n "$rig_xvfb_pid" ]; then
     wine reg add "$x11" /v Decorated /d N /f >/dev/null 2>&1
     wine reg add "$x11" /v Managed /d N /f >/dev/null 2>&1
+    wine reg add "$game" /v Managed /d Y /f >/dev/null 2>&1
   else
     wine reg delete "$x11" /f >/dev/null 2>&1 || true
+    wine reg delete "$game" /f >/dev/null 2>&1 || true
   fi
   local d
   for d in g t q; do rm -f "$WINEPREFIX/dosdevices/$d:"; done

@@ -364,11 +364,17 @@ class Run:
     def prepare(self):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(os.path.join(self.work, "update"))
-        for path in glob.glob(os.path.join(linux_path("Q:\\"), "*")) + glob.glob(
-                os.path.join(linux_path("T:\\"), "*")) + [os.path.join(linux_path("G:\\"), self.sc.name)]:
-            make_writable(path)
-            shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else (
-                os.path.exists(path) and os.remove(path))
+        # The disc and T: are shared by all scenarios; G: has a folder each.
+        leftovers = glob.glob(os.path.join(linux_path("Q:\\"), "*")) + \
+            glob.glob(os.path.join(linux_path("T:\\"), "*")) + \
+            glob.glob(os.path.join(linux_path("G:\\"), self.sc.name))
+        for path in leftovers:
+            if os.path.isdir(path) and not os.path.islink(path):
+                make_writable(path)
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        # Left by a scenario that failed; each scenario checks its own.
         for stale in glob.glob(os.path.join(self.temp_folder(), "UPDATE*.INI")):
             os.remove(stale)
         self.started_at = time.time()
@@ -546,8 +552,10 @@ class Run:
         self.driver("start", label, "-", hexify(cp932(windows_path(exe))),
                     hexify(cp932("%s %s 120" % (cls.hex(), title.hex()))))
         self.labels[label] = "game"
-        self.wait_for(lambda: self.driver("find", cls.hex(), title.hex())[0].split()[1] != "0",
-                      "the game window %s" % show(title))
+        def shown():
+            h = self.driver("find", cls.hex(), title.hex())[0].split()[1]
+            return any(w.handle == h and w.visible for w in self.windows(label))
+        self.wait_for(shown, "the game window %s" % show(title))
         self.say("game %s running: %s / %s" % (label, show(cls), show(title)))
 
     def do_quit_game(self, pos, opts):
@@ -725,9 +733,15 @@ class Run:
 
     def do_foreground(self, pos, opts):
         w = self.main_window(pos[0])
-        fg = self.driver("foreground")[0].split()[1]
-        self.wait_for(lambda: self.driver("foreground")[0].split()[1] == w.handle,
-                      "%s's window in front" % pos[0], lambda: "foreground window is %s" % fg)
+        seen = [""]
+
+        def in_front():
+            fg = self.driver("foreground")[0].split()[1]
+            order = [l.split()[1] for l in self.driver("zorder")]
+            seen[0] = "foreground window %s, z-order %s" % (fg, " ".join(order[:4]))
+            return fg == w.handle or (order and order[0] == w.handle)
+
+        self.wait_for(in_front, "%s's window in front" % pos[0], lambda: seen[0])
         self.say("%s's window is in front" % pos[0])
 
     def do_expect_absent(self, pos, opts):
