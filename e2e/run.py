@@ -634,8 +634,11 @@ class Run:
         y1 = max(r[1] + r[3] for r in rects)
         os.makedirs(SHOTS, exist_ok=True)
         target = os.path.join(SHOTS, "%s-%s.png" % (self.sc.name, name))
-        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0),
-                        "+repage", target], check=True, capture_output=True)
+        try:
+            subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0),
+                            "+repage", target], check=True, capture_output=True, timeout=30)
+        except (OSError, subprocess.SubprocessError) as e:
+            raise Failure("screenshot failed: %s" % e)
         return target
 
     # --- expectations
