@@ -779,21 +779,21 @@ class Run:
         elif "text" in opts:
             notes.append("content %r" % show(data))
         if "time" in opts:
-            spec = opts["time"]
-            if spec.startswith("member:"):
-                want = os.stat(self.place("update", spec[7:])).st_mtime
+            when = opts["time"]
+            if when.startswith("member:"):
+                want = os.stat(self.place("update", when[7:])).st_mtime
                 for name, got in (("last-write", st.st_mtime), ("last-access", st.st_atime)):
                     if abs(got - want) > 1e-6:
                         raise Failure("%s time %s, expected the member's %s" % (name, stamp(got), stamp(want)))
-            elif spec == "recent":
+            elif when == "recent":
                 if st.st_mtime < self.started_at - 2:
                     raise Failure("last-write time %s is older than the scenario" % stamp(st.st_mtime))
-            elif spec == "unchanged":
+            elif when == "unchanged":
                 want = self.setup_times[path]
                 if abs(st.st_mtime - want) > 1e-6:
                     raise Failure("last-write time %s, expected it unchanged at %s" % (stamp(st.st_mtime), stamp(want)))
             else:
-                want = parse_time(spec)
+                want = parse_time(when)
                 if abs(st.st_mtime - want) > 1e-6:
                     raise Failure("last-write time %s, expected %s" % (stamp(st.st_mtime), stamp(want)))
             notes.append("time %s" % stamp(st.st_mtime))
