@@ -98,6 +98,12 @@ rig_prefix() {
     wineserver -w
     touch "$stamp"
   fi
+  # Wine draws the caption buttons with its Marlett font, which Debian ships
+  # (fonts-wine) outside the folders this Wine searches: without it the close
+  # box shows the letter "r".
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   # Xvfb has no window manager: Wine then draws captions and frames itself,
   # so that screenshots show the caption, and places the windows itself
   # (unmanaged, which keeps boxes quick to close). The stand-in game stays

@@ -13,7 +13,7 @@ pkgs=(
   cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-apps imagemagick xdotool
-  locales fonts-ipafont-gothic fonts-ipafont-mincho
+  locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   clang libclang-rt-14-dev
   zlib1g-dev liblz4-dev gettext
   python3
