@@ -290,7 +290,7 @@ int ExtractArchiveMember(const char* destinationPath, const char* memberName,
   if (archive == nullptr || archive->block.size() == 0) {
     outcome.status = ExtractStatus::NotFound;
   } else {
-    outcome = ExtractMember(*archive, Updater.Source.address, Updater.Source.size,
+    outcome = ExtractMember(*archive, Updater.ArchiveSource.address, Updater.ArchiveSource.size,
                             destinationPath, memberName, onlyIfNewer);
   }
   switch (outcome.status) {

@@ -86,7 +86,7 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
                              const char* memberName, bool onlyIfNewer);
 
 // The updater's extraction: ExtractMember on the archive that start-up opened
-// (Updater.Archive over Updater.Source), reporting its failures with
+// (Updater.Archive over Updater.ArchiveSource), reporting its failures with
 // ShowUpdaterError where the player is to be told. Returns 1 or 0.
 int ExtractArchiveMember(const char* destinationPath, const char* memberName,
                          bool onlyIfNewer);

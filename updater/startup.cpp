@@ -82,9 +82,9 @@ int StartAndRun() {
     ShowUpdaterError(kMsgArchiveMissing);
     return kExitIncomplete;
   }
-  Updater.Source.address = image;
-  Updater.Source.size = imageSize;
-  Updater.Archive = OpenUpdateArchive(Updater.Source);
+  Updater.ArchiveSource.address = image;
+  Updater.ArchiveSource.size = imageSize;
+  Updater.Archive = OpenUpdateArchive(Updater.ArchiveSource);
   if (!Updater.Archive) {
     ShowUpdaterError(kMsgArchiveUnreadable);
     return kExitIncomplete;

@@ -11,7 +11,7 @@ void UpdaterState::Reset() {
   std::memset(Caption, 0, sizeof Caption);
   std::strcpy(Caption, "UPDATE");
   OwnerWindow = nullptr;
-  Source = ArchiveSource{};
+  ArchiveSource = ::ArchiveSource{};
   Archive.reset();
   std::memset(GameTitleA, 0, sizeof GameTitleA);
   std::memset(UpdaterVersion, 0, sizeof UpdaterVersion);

@@ -26,7 +26,7 @@ struct GameNames {
 struct UpdaterState : GameNames {
   char Caption[kMessageField];
   platform::Window OwnerWindow;
-  ArchiveSource Source;  // the locked archive resource
+  ::ArchiveSource ArchiveSource;  // the locked archive resource
   std::unique_ptr<UpdateArchive> Archive;
   char GameTitleA[kNameField];
   char UpdaterVersion[kNameField];

@@ -44,8 +44,8 @@ class ArchiveTest : public testing::Test {
   void Load(const std::vector<TestMember>& members, bool compressDirectory = true) {
     image_ = LayOutArchive(members, compressDirectory);
     Updater.Reset();
-    Updater.Source = ArchiveSource{image_.data(), uint32_t(image_.size())};
-    Updater.Archive = OpenUpdateArchive(Updater.Source);
+    Updater.ArchiveSource = ArchiveSource{image_.data(), uint32_t(image_.size())};
+    Updater.Archive = OpenUpdateArchive(Updater.ArchiveSource);
     ASSERT_NE(Updater.Archive, nullptr);
   }
   void TearDown() override { Updater.Reset(); }

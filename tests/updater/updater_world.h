@@ -63,9 +63,9 @@ class UpdaterWorld {
   // The archive that Updater carries, as start-up would have opened it.
   void SetArchive(const std::vector<TestMember>& members) {
     image = LayOutArchive(members, true);
-    Updater.Source.address = image.data();
-    Updater.Source.size = uint32_t(image.size());
-    Updater.Archive = OpenUpdateArchive(Updater.Source);
+    Updater.ArchiveSource.address = image.data();
+    Updater.ArchiveSource.size = uint32_t(image.size());
+    Updater.Archive = OpenUpdateArchive(Updater.ArchiveSource);
   }
 
   // UPDATE.INI as start-up leaves it: extracted, messages about keys off.
