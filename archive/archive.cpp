@@ -21,9 +21,24 @@ bool ClaimFits(uint64_t expected, uint64_t streamSize) {
   return expected <= streamSize * kMaxExpansion + kExpansionSlack;
 }
 
-std::unique_ptr<UpdateArchive> Fail(OpenReport* report, OpenError error, uint32_t entry = 0,
+std::unique_ptr<UpdateArchive> Fail(OpenReport* report, OpenError error,
                                     DecodeError decode = DecodeError::None) {
-  if (report) *report = OpenReport{error, entry, decode};
+  if (report) {
+    *report = OpenReport{};
+    report->error = error;
+    report->decode = decode;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<UpdateArchive> FailAt(OpenReport* report, OpenError error, uint32_t index,
+                                      const ArchiveEntry& entry) {
+  if (report) {
+    *report = OpenReport{};
+    report->error = error;
+    report->entry = index;
+    std::memcpy(report->name, entry.name, kArchiveNameField);
+  }
   return nullptr;
 }
 
@@ -48,7 +63,7 @@ std::unique_ptr<UpdateArchive> Finish(const ArchiveHeader& header, const uint8_t
   if (header.flags & ARCHIVE_FLAG_COMPRESSED_DIRECTORY) {
     DecodeResult decoded =
         DecodeArchiveStream(table, size_t(tableSize), directory, size_t(directoryBytes));
-    if (!decoded.ok()) return Fail(report, OpenError::DirectoryCorrupt, 0, decoded.error);
+    if (!decoded.ok()) return Fail(report, OpenError::DirectoryCorrupt, decoded.error);
     if (decoded.written != tableSize) return Fail(report, OpenError::DirectoryWrongSize);
   } else if (tableSize > 0) {
     std::memcpy(table, directory, size_t(tableSize));
@@ -59,11 +74,11 @@ std::unique_ptr<UpdateArchive> Finish(const ArchiveHeader& header, const uint8_t
   for (uint32_t i = 0; i < header.entryCount; ++i) {
     ArchiveEntry entry = archive->entry(i);
     if (std::memchr(entry.name, 0, kArchiveNameField) == nullptr)
-      return Fail(report, OpenError::NameUnterminated, i);
+      return FailAt(report, OpenError::NameUnterminated, i, entry);
     if (!entry.IsCompressed() && entry.storedSize != entry.fileSize)
-      return Fail(report, OpenError::StoredSizeMismatch, i);
+      return FailAt(report, OpenError::StoredSizeMismatch, i, entry);
     if (offset > archiveSize || entry.storedSize > archiveSize - offset)
-      return Fail(report, OpenError::MemberOutOfBounds, i);
+      return FailAt(report, OpenError::MemberOutOfBounds, i, entry);
     offset += AlignedStoredSize(entry.storedSize);
   }
   if (report) *report = OpenReport{};
@@ -124,7 +139,8 @@ std::unique_ptr<UpdateArchive> OpenUpdateArchive(const ArchiveSource& source,
 }
 
 std::string DescribeOpenReport(const OpenReport& report) {
-  std::string entry = "entry " + std::to_string(report.entry) + ": ";
+  std::string entry =
+      "member " + std::to_string(report.entry) + " '" + std::string(report.name) + "': ";
   switch (report.error) {
     case OpenError::None: return "ok";
     case OpenError::CannotOpenFile: return "cannot open the archive file";

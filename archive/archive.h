@@ -30,6 +30,7 @@ enum class OpenError {
 struct OpenReport {
   OpenError error = OpenError::None;
   uint32_t entry = 0;                     // the entry at fault, where one is
+  char name[kArchiveNameField + 1] = {};  // its name field, always terminated
   DecodeError decode = DecodeError::None; // for DirectoryCorrupt
 };
 

@@ -28,7 +28,8 @@ int Load(const char* command, const std::string& path, LoadedArchive* out) {
   out->archive = OpenUpdateArchive(
       ArchiveSource{out->image.data(), uint32_t(out->image.size())}, &report);
   if (!out->archive) {
-    return Fail(command, kExitBadArchive, path + ": " + DescribeOpenReport(report));
+    return Fail(command, kExitBadArchive,
+                path + ": " + platform::Cp932ToUtf8(DescribeOpenReport(report)));
   }
   return kExitOk;
 }
