@@ -1,0 +1,148 @@
+"""Actions: what the player does to the windows, and what the scenario
+does between them."""
+import os
+import shutil
+
+from common import ROOT, WIN32_BUILD, Failure, cp932, hexify, show, stamp, windows_path
+
+BUTTON_IDS = {"next": 1, "abort": 2, "back": 4}
+ANSWER_IDS = {"ok": 1, "cancel": 2}
+
+
+class Actions:
+    """Part of runner.Run, whose windows and waits these use."""
+
+    def label(self, pos, default="upd"):
+        return pos[0] if pos and not pos[0].isdigit() and pos[0] not in BUTTON_IDS and \
+            pos[0] not in ANSWER_IDS else default
+
+    def do_start(self, pos, opts):
+        label = pos[0] if pos else "upd"
+        if not self.built:
+            self.build()
+        if self.before is None:
+            self.before = snapshot(self.place("inst"))
+        self.driver("start", label, hexify(cp932(windows_path(self.work))),
+                    hexify(cp932(windows_path(self.exe))))
+        self.labels[label] = "updater"
+        self.last_label = label
+        self.say("start %s" % label)
+
+    def do_game(self, pos, opts):
+        label = pos[0]
+        cls, title = cp932(self.subst(opts["class"])), cp932(self.subst(opts["title"]))
+        exe = os.path.join(WIN32_BUILD, "e2e", "fakegame.exe")
+        self.driver("start", label, "-", hexify(cp932(windows_path(exe))),
+                    hexify(cp932("%s %s 120" % (cls.hex(), title.hex()))))
+        self.labels[label] = "game"
+        def shown():
+            h = self.driver("find", cls.hex(), title.hex())[0].split()[1]
+            return any(w.handle == h and w.visible for w in self.windows(label))
+        self.wait_for(shown, "the game window %s" % show(title))
+        self.say("game %s running: %s / %s" % (label, show(cls), show(title)))
+
+    def do_quit_game(self, pos, opts):
+        label = pos[0]
+        for w in self.windows(label):
+            if w.visible:
+                self.driver("close", w.handle)
+        self.wait_exit(label)
+        self.say("game %s closed" % label)
+
+    def do_press(self, pos, opts):
+        label = self.label(pos)
+        which = pos[-1]
+        ident = BUTTON_IDS[which]
+        found = [None]
+
+        def ready():
+            # A player waits for the button: a page's text can come before
+            # its buttons are enabled.
+            try:
+                dialog = self.find(label, "page")
+            except Failure:
+                return False
+            ctl = dialog.controls.get(ident)
+            found[0] = (dialog, ctl)
+            return ctl is not None and ctl["enabled"] and ctl["visible"]
+
+        self.wait_for(ready, "the %s button to be enabled" % which,
+                      lambda: found[0][0].describe() if found[0] else "no page is shown")
+        dialog, ctl = found[0]
+        self.driver("click", dialog.handle, ident)
+        self.say("press %s (%s)" % (which, show(ctl["text"])))
+
+    def do_command(self, pos, opts):
+        label = self.label(pos)
+        dialog = self.find(label, "page")
+        self.driver("command", dialog.handle, int(pos[-1]))
+        self.say("command %s to the dialog" % pos[-1])
+
+    def do_close(self, pos, opts):
+        label = self.label(pos)
+        dialog = self.find(label, "page")
+        self.driver("close", dialog.handle)
+        self.say("close box of the dialog")
+
+    def do_answer(self, pos, opts):
+        label = self.label(pos)
+        box = self.find(label, "box")
+        ident = ANSWER_IDS[pos[-1]]
+        if ident not in box.controls:
+            raise Failure("the box has no %s button: %s" % (pos[-1], box.describe()))
+        self.driver("click", box.handle, ident)
+        self.say("answer %s" % pos[-1])
+        # The box must go before the next expectation looks: a box that comes
+        # again is then a new one.
+        self.wait_for(lambda: not any(w.handle == box.handle and w.visible for w in self.windows(label)),
+                      "the box to close")
+
+    def do_raise(self, pos, opts):
+        w = self.main_window(pos[0])
+        self.driver("raise", w.handle)
+
+    def do_shot(self, pos, opts):
+        target = self.photograph(self.last_label, pos[0])
+        self.say("shot %s" % os.path.relpath(target, ROOT))
+
+    def do_remove(self, pos, opts):
+        self.touched(pos[0])
+        path = self.place(pos[0], pos[1])
+        if os.path.isdir(path):
+            shutil.rmtree(path)
+        else:
+            os.remove(path)
+
+    def do_wait(self, pos, opts):
+        """Waits for the player to finish, however long that takes."""
+        label = self.label(pos)
+        while True:
+            r = self.driver("exit", label, 1000)[0]
+            if r.startswith("exit "):
+                self.say("%s exited with %s" % (label, r.split()[1]))
+                return
+
+    def do_changes(self, pos, opts):
+        """Lists what changed in the installation since the first start."""
+        after = snapshot(self.place("inst"))
+        self.say("changes in %s (%s):" % (self.inst, self.place("inst")))
+        for rel in sorted(set(self.before) | set(after)):
+            old, new = self.before.get(rel), after.get(rel)
+            if old == new:
+                continue
+            what = "added" if old is None else "removed" if new is None else \
+                "changed" if old[2] != new[2] else "rewritten"
+            info = "" if new is None else "%d bytes, last written %s" % (new[0], stamp(new[1]))
+            self.say("  %-9s %s  %s" % (what, rel, info))
+        same = sum(1 for rel in after if self.before.get(rel) == after[rel])
+        self.say("  (%d files unchanged)" % same)
+
+
+def snapshot(folder):
+    files = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(base, name)
+            st = os.stat(path)
+            files[os.path.relpath(path, folder)] = (st.st_size, st.st_mtime, open(path, "rb").read())
+    return files

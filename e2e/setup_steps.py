@@ -1,0 +1,148 @@
+"""Setup steps: the files, folders, registry and UPDATE.EXE a scenario
+starts from."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+
+from common import ROOT, Failure, Skip, cp932, hexify, linux_path, windows_path
+from scenario import parse_time
+
+
+class SetupSteps:
+    """Part of runner.Run, whose places and values these use."""
+
+    def do_drive(self, pos, opts):
+        self.drive = pos[0].upper()
+
+    def do_require(self, pos, opts):
+        if pos == ["tmpfs"]:
+            if not os.path.ismount(linux_path("T:\\")):
+                raise Skip("T: is not a tmpfs here (mounting needs privileges)")
+        else:
+            raise Failure("unknown requirement")
+
+    def touched(self, kind):
+        if kind == "update":
+            self.built = False  # the next start packs it again
+
+    def write(self, kind, rel, data, append=False):
+        self.touched(kind)
+        path = self.place(kind, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "ab" if append else "wb") as f:
+            f.write(data)
+        return path
+
+    def do_block(self, pos, opts, block, append=False):
+        kind, rel = pos
+        data = cp932("".join(self.subst_block(line) + "\r\n" for line in block))
+        self.write(kind, rel, data, append)
+
+    def subst_block(self, line):
+        return line.replace("${INST}", self.inst).replace("${DATA}", self.data).replace("${DISC}", "Q:")
+
+    def do_append(self, pos, opts, block):
+        self.do_block(pos, opts, block, append=True)
+
+    def do_file(self, pos, opts):
+        kind, rel = pos[0], pos[1]
+        if "size" in opts:
+            n = int(opts["size"])
+            data = (bytes(range(256)) * (n // 256 + 1))[:n]
+        elif "hex" in opts:
+            data = bytes.fromhex(opts["hex"])
+        else:
+            data = cp932(self.subst(opts.get("text", "")))
+        path = self.write(kind, rel, data)
+        if "time" in opts:
+            t = parse_time(opts["time"])
+            os.utime(path, (t, t))
+            self.setup_times[path] = t
+        if "readonly" in pos[2:]:
+            os.chmod(path, 0o444)
+
+    def do_copy(self, pos, opts):
+        """copy KIND REPO_FOLDER: the folder's contents, times kept."""
+        self.touched(pos[0])
+        source = os.path.join(ROOT, pos[1])
+        target = self.place(pos[0])
+        shutil.copytree(source, target, dirs_exist_ok=True)
+        for base, _, files in os.walk(target):
+            for name in files:
+                path = os.path.join(base, name)
+                self.setup_times[path] = os.stat(path).st_mtime
+
+    def do_set_ini(self, pos, opts):
+        """set-ini KIND GLOB KEY VALUE: rewrites KEY's line in every file
+        that GLOB matches; VALUE may be FREE+N or FREE (the installation
+        drive's free bytes plus N)."""
+        kind, pattern, key, value = pos
+        m = re.match(r"^FREE([+-]\d+)?$", value)
+        if m:
+            value = str(self.free_bytes() + int(m.group(1) or 0))
+        paths = glob.glob(self.place(kind, pattern))
+        if not paths:
+            raise Failure("no file matches %s" % pattern)
+        for path in paths:
+            data = open(path, "rb").read()
+            new, n = re.subn(rb"(?im)^(" + re.escape(key.encode()) + rb"=)[^\r\n]*", 
+                             lambda mm: mm.group(1) + value.encode(), data)
+            if n != 1:
+                raise Failure("%s has no single %s line" % (path, key))
+            open(path, "wb").write(new)
+        self.say("%s=%s in %s" % (key, value, ", ".join(os.path.basename(p) for p in paths)))
+
+    def do_settime(self, pos, opts):
+        path = self.place(pos[0], pos[1])
+        t = parse_time(pos[2])
+        os.utime(path, (t, t))
+        self.setup_times[path] = t
+
+    def do_folder(self, pos, opts):
+        os.makedirs(self.place(pos[0], pos[1]), exist_ok=True)
+
+    def do_registry(self, pos, opts):
+        company, gamedir = pos
+        key = "HKCU\\Software\\%s\\%s" % (company, gamedir)
+        wine(["reg", "delete", key, "/f"], check=False)
+        for name, value in opts.items():
+            value = self.subst(value)
+            if name == "InstMode":
+                wine(["reg", "add", key, "/v", name, "/t", "REG_DWORD", "/d", value, "/f"])
+            else:
+                wine(["reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
+
+    def do_build(self, pos, opts):
+        self.build("--force" in pos)
+
+    def build(self, force=False):
+        os.makedirs(self.work, exist_ok=True)
+        cmd = [os.path.join(ROOT, "tools", "build-updater")] + (["--force"] if force else []) + [
+            os.path.join(self.work, "update"), self.exe]
+        r = subprocess.run(cmd, capture_output=True, text=True)
+        if r.returncode != 0:
+            raise Failure("build-updater failed: %s%s" % (r.stdout, r.stderr))
+        self.built = True
+
+    def do_resource(self, pos, opts):
+        if not self.built:
+            self.build()
+        if pos[0] == "delete":
+            # Wine's UpdateResource does not delete; renaming the resource's
+            # type in the directory hides it from FindResource just the same.
+            image = open(self.exe, "rb").read()
+            name = b"\x06\x00" + "UPDATE".encode("utf-16le")
+            if image.count(name) != 1:
+                raise Failure("cannot find the resource type name in %s" % self.exe)
+            open(self.exe, "wb").write(image.replace(name, b"\x06\x00" + "UPDATX".encode("utf-16le")))
+            return
+        source = hexify(cp932(windows_path(os.path.join(self.work, pos[0]))))
+        self.driver("resource", hexify(cp932(windows_path(self.exe))), source)
+
+
+def wine(args, check=True):
+    r = subprocess.run(["wine"] + args, capture_output=True)
+    if check and r.returncode != 0:
+        raise Failure("wine %s failed (%d)" % (" ".join(args), r.returncode))
