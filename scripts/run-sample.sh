@@ -13,10 +13,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-export QA_WIN32_BUILD=${QA_WIN32_BUILD:-$root/build-win32}
-export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
-jobs=${QA_JOBS:-2}
-
 for tool in cmake ninja wine Xvfb i686-w64-mingw32-g++-posix python3; do
   if ! command -v "$tool" >/dev/null; then
     bash scripts/install-deps.sh
@@ -24,15 +20,9 @@ for tool in cmake ninja wine Xvfb i686-w64-mingw32-g++-posix python3; do
   fi
 done
 
-if [ ! -f "$QA_WIN32_BUILD/CMakeCache.txt" ]; then
-  cmake -S . -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-if [ ! -f "$QA_NATIVE_BUILD/CMakeCache.txt" ]; then
-  cmake -S . -B "$QA_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$QA_WIN32_BUILD" -j "$jobs" --target updater_exe e2e_driver e2e_fakegame >/dev/null
-cmake --build "$QA_NATIVE_BUILD" -j "$jobs" --target qa2 >/dev/null
+# shellcheck source=e2e/builds.sh
+. e2e/builds.sh
+e2e_builds "$root"
 
 if [ -n "${DISPLAY:-}" ]; then
   echo "run-sample: the updater opens on $DISPLAY; press its buttons"

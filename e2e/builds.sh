@@ -1,0 +1,18 @@
+# Sourced by the end-to-end stage and by run-sample.sh: the Win32 build
+# (QA_WIN32_BUILD, default build-win32) and the native tools build
+# (QA_NATIVE_BUILD, default build) that the runs use, configured where missing
+# and brought up to date for what the rig needs.
+e2e_builds() {
+  local root=$1 jobs=${QA_JOBS:-2}
+  export QA_WIN32_BUILD=${QA_WIN32_BUILD:-$root/build-win32}
+  export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
+  if [ ! -f "$QA_WIN32_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if [ ! -f "$QA_NATIVE_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$QA_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$QA_WIN32_BUILD" -j "$jobs" --target updater_exe e2e_driver e2e_fakegame >/dev/null
+  cmake --build "$QA_NATIVE_BUILD" -j "$jobs" --target qa2 >/dev/null
+}
