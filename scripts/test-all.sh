@@ -28,10 +28,14 @@ cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 cmake --build build-win32 -j "$jobs"
 ctest --test-dir build-win32 --output-on-failure
 
+# Stages run in order; the first that fails stops the run (set -e).
+stages=3
 for extra in scripts/test-stages/*.sh; do
   [ -e "$extra" ] || continue
   stage "$(basename "$extra" .sh)"
   bash "$extra"
+  stages=$((stages + 1))
 done
 
 stage "all tests passed"
+echo "stages: $stages passed, 0 failed"
