@@ -87,7 +87,8 @@ class Win32Key : public RegistryKey {
 typedef BOOL(WINAPI* FreeSpaceExProc)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                       PULARGE_INTEGER);
 
-INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+// The update dialog's procedure: a thin adapter over the portable handler.
+INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   DialogHandler* handler =
       reinterpret_cast<DialogHandler*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
@@ -280,7 +281,7 @@ class Win32Platform : public Platform {
   }
   intptr_t RunDialog(int templateId, DialogHandler& handler) override {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,
-                           DialogProc, reinterpret_cast<LPARAM>(&handler));
+                           UpdateDialogProc, reinterpret_cast<LPARAM>(&handler));
   }
 };
 
