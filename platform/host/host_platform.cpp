@@ -308,7 +308,7 @@ bool HostPlatform::DiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
     *totalClusters = (*clusters_)[3];
     return true;
   }
-  uint64_t freeBytes, total, totalFree;
+  uint64_t freeBytes, total;
   auto scripted = freeSpace_.find(letter);
   if (scripted != freeSpace_.end()) {
     freeBytes = scripted->second;
@@ -319,7 +319,6 @@ bool HostPlatform::DiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
     freeBytes = uint64_t(vfs.f_bavail) * vfs.f_frsize;
     total = uint64_t(vfs.f_blocks) * vfs.f_frsize;
   }
-  (void)totalFree;
   // The older query reports at most 2 GiB, as on the systems it comes from.
   *sectorsPerCluster = 8;
   *bytesPerSector = 512;
