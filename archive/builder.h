@@ -44,6 +44,9 @@ struct BuildOptions {
   uint64_t sizeLimit = 0xFFFFFFFFu;
   // Called now and then with the input bytes done and their total.
   std::function<void(uint64_t done, uint64_t total)> progress;
+  // Members compressed at once; 0 means one per core. The image does not
+  // depend on it.
+  unsigned jobs = 0;
 };
 
 // Whether `name` (code page 932) can name a member; None when it can.
