@@ -198,6 +198,10 @@ int32_t FindArchiveMember(const UpdateArchive& archive, const char* name,
   return -1;
 }
 
+bool CompressedSizeClaimFits(uint64_t fileSize, uint64_t storedSize) {
+  return ClaimFits(fileSize, storedSize);
+}
+
 MemoryBlock ReadArchiveMember(const UpdateArchive& archive, const uint8_t* image,
                               size_t imageSize, uint32_t index, DecodeError* decode) {
   if (decode) *decode = DecodeError::None;

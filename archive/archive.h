@@ -51,6 +51,11 @@ int32_t FindArchiveMember(const UpdateArchive& archive, const char* name,
 // The data offset of entry `index` (which must exist).
 uint64_t MemberDataOffset(const UpdateArchive& archive, uint32_t index);
 
+// Whether a compressed stream of `storedSize` bytes can decode to `fileSize`
+// bytes at all: no code expands beyond about 91 times, so a larger claim is
+// malformed and is refused before anything is sized from it.
+bool CompressedSizeClaimFits(uint64_t fileSize, uint64_t storedSize);
+
 // A member's bytes as extracted: decoded when compressed, copied otherwise.
 // Not ok() when it cannot be allocated or does not decode to exactly
 // fileSize bytes; *decode then says why (None for a wrong size or memory).

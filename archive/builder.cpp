@@ -9,6 +9,19 @@ namespace {
 
 uint8_t FoldAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? uint8_t(c - 32) : c; }
 
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows whatever
+// extension follows; trailing spaces before the dot are dropped too.
+bool IsReservedDeviceName(const std::string& name) {
+  size_t stem = name.find('.');
+  if (stem == std::string::npos) stem = name.size();
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  std::string upper;
+  for (size_t i = 0; i < stem; ++i) upper.push_back(char(FoldAscii(uint8_t(name[i]))));
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
 bool Fail(BuildReport* report, BuildError error, size_t member) {
   report->error = error;
   report->member = member;
@@ -30,8 +43,9 @@ BuildError CheckMemberName(const std::string& name) {
       continue;
     }
     if (c == '\\' || c == '/' || c == ':') return BuildError::NameHasFolder;
-    if (c < 0x20 || std::strchr("<>\"|?*", c)) return BuildError::BadName;
+    if (c < 0x20 || c == 0x7F || std::strchr("<>\"|?*", c)) return BuildError::BadName;
   }
+  if (IsReservedDeviceName(name)) return BuildError::ReservedName;
   // Windows drops a trailing dot or space, so the file would get another name.
   char last = name.back();
   if ((last == '.' || last == ' ') &&
@@ -145,6 +159,7 @@ const char* DescribeBuildError(BuildError error) {
     case BuildError::NameTooLong: return "name longer than 14 bytes in code page 932";
     case BuildError::NameHasFolder: return "name has a folder or drive part";
     case BuildError::BadName: return "not a valid Windows file name";
+    case BuildError::ReservedName: return "a device name that Windows reserves (CON, NUL, COM1...)";
     case BuildError::DuplicateName: return "same name as an earlier member (case is ignored)";
     case BuildError::MemberTooLarge: return "larger than 4 GiB - 1 bytes";
     case BuildError::ArchiveTooLarge: return "the archive would pass 4 GiB - 1 bytes";

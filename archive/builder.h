@@ -25,7 +25,8 @@ enum class BuildError {
   EmptyName,
   NameTooLong,       // more than 14 bytes
   NameHasFolder,     // a '\', '/' or drive ':' outside a double-byte character
-  BadName,           // not a valid Windows file name ("..", '?', trailing dot...)
+  BadName,           // not a valid Windows file name ("..", '?', control, trailing dot...)
+  ReservedName,      // a device name: CON, PRN, AUX, NUL, COM1-9, LPT1-9, any extension
   DuplicateName,     // equal to an earlier name without regard to ASCII case
   MemberTooLarge,    // more than 4 GiB - 1 bytes
   ArchiveTooLarge,   // the archive would pass options.sizeLimit

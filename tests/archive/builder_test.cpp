@@ -144,6 +144,17 @@ TEST(BuilderTest, NamesThatCannotNameAMemberAreRefused) {
       {"TAB\tNAME", BuildError::BadName},
       {"\x95", BuildError::BadName},  // a lead byte without its trail
       {std::string("A\0B", 3), BuildError::BadName},
+      {"DEL\x7F", BuildError::BadName},
+      {".", BuildError::BadName},
+      {"..\\EVIL.TXT", BuildError::NameHasFolder},
+      {"CON", BuildError::ReservedName},
+      {"nul.txt", BuildError::ReservedName},
+      {"Com1.Dat", BuildError::ReservedName},
+      {"LPT9", BuildError::ReservedName},
+      {"AUX .A", BuildError::ReservedName},
+      {"CONFIG.SYS", BuildError::None},
+      {"COM0", BuildError::None},
+      {"COM10", BuildError::None},
   };
   for (const NameCase& c : cases) {
     EXPECT_EQ(CheckMemberName(c.name), c.error) << c.name;

@@ -67,7 +67,16 @@ cases = {
     "stored-size-mismatch": (stored_directory([ok_entries[0], entry(b"DATA.PAK", 1, pak_size + 1, pak_stored)]), "member 1 'DATA.PAK': stored"),
     "size-larger-than-stream": (stored_directory([entry(b"UPDATE.INI", 2, ini_size + 5, ini_stored), ok_entries[1]]), "decodes to"),
     "duplicate-name": (stored_directory([ok_entries[0], entry(b"update.ini", 1, pak_size, pak_stored)]), "same name as member 0"),
+    # A claim no stream of that size can decode to: refused before sizing memory.
+    "size-claim-beyond-expansion": (stored_directory([entry(b"UPDATE.INI", 2, 0xFFFFFFF0, ini_stored), ok_entries[1]]), "more than a stream of"),
 }
+# Names that would leave the extraction folder or name a device: verify names
+# them, extract refuses them and writes nothing outside its folder.
+hostile_names = [b"..\\EVIL.TXT", b"../EVIL.TXT", b"..\\..\\..\\E.T", b"C:EVIL.TXT", b"\\EVIL.TXT",
+                 b"/tmp/EVIL", b"..", b".", b"CON", b"nul.txt", b"COM1.PAK", b"BELL\x07.TXT"]
+for i, bad in enumerate(hostile_names):
+    cases[f"hostile-name-{i}"] = (stored_directory([ok_entries[0], entry(bad, 1, pak_size, pak_stored)]),
+                                  "member 1 ")
 
 failures = 0
 for name, (data, fragment) in sorted(cases.items()):
@@ -75,14 +84,25 @@ for name, (data, fragment) in sorted(cases.items()):
     with open(path, "wb") as f:
         f.write(data)
     r = run("verify", path)
-    out = os.path.join(work, name + ".out")
+    # DIR sits two levels down in a case folder of its own, so that anything
+    # written outside it shows up in that folder.
+    case_root = os.path.join(work, name + ".case")
+    out = os.path.join(case_root, "a", "out")
     os.makedirs(out, exist_ok=True)
     others = [run("list", path), run("extract", path, "-C", out)]
     crashed = [x for x in [r, *others] if x.returncode < 0 or x.returncode > 3]
-    if r.returncode != 1 or fragment not in r.stderr or crashed:
+    outside = sorted(os.path.relpath(os.path.join(d, f), case_root)
+                     for d, _, files in os.walk(case_root) for f in files
+                     if not os.path.abspath(d).startswith(os.path.abspath(out)))
+    outside += [f for f in os.listdir("/tmp") if f.startswith("EVIL")]
+    raw_listing = any(c in others[0].stdout for c in ("\x07", "\x00"))
+    if (r.returncode != 1 or fragment not in r.stderr or crashed or outside or raw_listing
+            or (name.startswith("hostile") and (others[1].returncode != 1
+                                                or not os.path.exists(os.path.join(out, "UPDATE.INI"))))):
         failures += 1
-        print(f"FAIL {name}: verify exit {r.returncode}, stderr {r.stderr.strip()!r}"
-              f"{' (a command crashed)' if crashed else ''}")
+        print(f"FAIL {name}: verify exit {r.returncode}, stderr {r.stderr.strip()!r}, "
+              f"extract exit {others[1].returncode} {others[1].stderr.strip()!r}, outside {outside}"
+              f"{' (a command crashed)' if crashed else ''}{' (raw name listed)' if raw_listing else ''}")
     else:
         print(f"ok   {name}: {r.stderr.strip().splitlines()[0]}")
 

@@ -13,16 +13,24 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"list", "ARCHIVE",
        "Lists the members in directory order: name, stored or compressed, size,\n"
-       "stored size and time (UTC). Names are shown in UTF-8.",
+       "stored size and time (UTC). Names are shown in UTF-8; a byte that is no\n"
+       "printable character shows as \\xNN and a backslash as \\\\.",
        RunList},
       {"extract", "ARCHIVE -C DIR [NAME...]",
        "Extracts the named members (all when none is named) into DIR, which must\n"
        "exist, with their file times. Names are matched without regard to case;\n"
-       "files are written under their UTF-8 names.",
+       "files are written under their UTF-8 names.\n"
+       "Nothing is ever written outside DIR: a member whose name is not a plain\n"
+       "Windows file name (a folder or drive part, '/', '\\', ':', '.' or '..', a\n"
+       "control character, a device name such as CON or COM1, no code page 932\n"
+       "form) is refused and named on stderr; the other members are still\n"
+       "extracted, and the exit code is 1.",
        RunExtract},
       {"verify", "ARCHIVE",
        "Checks that the archive is well formed and that every member decodes to\n"
-       "exactly its size. Prints each fault, naming the member, on stderr.",
+       "exactly its size, and that every name can be a Windows file name. Prints\n"
+       "each fault, naming the member, on stderr. A member that claims more bytes\n"
+       "than its stream can decode to is refused before any memory is sized.",
        RunVerify},
       {"decompress", "IN OUT --size N",
        "Decodes one raw compressed stream IN into OUT, which must come to exactly\n"

@@ -8,6 +8,7 @@
 #include "archive/decoder.h"
 #include "platform/host/host_platform.h"
 #include "tools/qa2/cli.h"
+#include "tools/qa2/member_names.h"
 
 namespace qa2 {
 namespace {
@@ -34,9 +35,7 @@ int Load(const char* command, const std::string& path, LoadedArchive* out) {
   return kExitOk;
 }
 
-std::string DisplayName(const ArchiveEntry& e) {
-  return platform::Cp932ToUtf8(std::string(e.name, strnlen(e.name, kArchiveNameField)));
-}
+std::string DisplayName(const ArchiveEntry& e) { return EscapedMemberName(MemberNameBytes(e)); }
 
 }  // namespace
 
@@ -85,7 +84,9 @@ int RunExtract(const std::vector<std::string>& args) {
   for (const std::string& name : names) {
     int32_t index = -1;
     for (uint32_t i = 0; i < a.archive->entryCount() && index < 0; ++i)
-      if (DisplayName(a.archive->entry(i)) == name || ArchiveNamesEqual(a.archive->entry(i).name, name.c_str()))
+      if (DisplayName(a.archive->entry(i)) == name ||
+          platform::Cp932ToUtf8(MemberNameBytes(a.archive->entry(i))) == name ||
+          ArchiveNamesEqual(a.archive->entry(i).name, name.c_str()))
         index = int32_t(i);
     if (index < 0) {
       rc = Fail("extract", kExitBadArchive, "no member " + name);
@@ -95,7 +96,14 @@ int RunExtract(const std::vector<std::string>& args) {
   }
   for (uint32_t i : chosen) {
     ArchiveEntry e = a.archive->entry(i);
-    std::string dest = folder + "/" + DisplayName(e);
+    std::string fileName;
+    std::string unsafe = UnsafeMemberNameReason(MemberNameBytes(e), &fileName);
+    if (!unsafe.empty()) {
+      rc = Fail("extract", kExitBadArchive,
+                "member " + std::to_string(i) + " '" + DisplayName(e) + "' not extracted: " + unsafe);
+      continue;
+    }
+    std::string dest = folder + "/" + fileName;
     ExtractOutcome outcome = ExtractMember(*a.archive, a.image.data(), a.image.size(),
                                            dest.c_str(), e.name, false);
     switch (outcome.status) {
@@ -143,7 +151,12 @@ int RunVerify(const std::vector<std::string>& args) {
     if (first != int32_t(i))
       fault(i, "same name as member " + std::to_string(first) + " (only the first is reachable)");
     if (e.name[0] == '\0') fault(i, "empty name");
-    if (e.IsCompressed()) {
+    std::string fileName, unsafe = UnsafeMemberNameReason(MemberNameBytes(e), &fileName);
+    if (e.name[0] != '\0' && !unsafe.empty()) fault(i, "name cannot be a file name: " + unsafe);
+    if (e.IsCompressed() && !CompressedSizeClaimFits(e.fileSize, e.storedSize)) {
+      fault(i, "size " + std::to_string(e.fileSize) + " is more than a stream of " +
+                   std::to_string(e.storedSize) + " bytes can decode to");
+    } else if (e.IsCompressed()) {
       std::vector<uint8_t> out(e.fileSize);
       DecodeResult r = DecodeArchiveStream(out.data(), out.size(), a.image.data() + offset, e.storedSize);
       if (!r.ok())
@@ -177,9 +190,14 @@ int RunDecompress(const std::vector<std::string>& args) {
   }
   if (in.empty() || out.empty() || !haveSize)
     return Fail("decompress", kExitUsage, "expects IN OUT --size N (see qa2 decompress --help)");
-  std::vector<uint8_t> stream, data(size);
+  std::vector<uint8_t> stream, data;
   std::string error;
   if (!ReadFileBytes(in, &stream, &error)) return Fail("decompress", kExitIo, error);
+  if (!CompressedSizeClaimFits(size, stream.size()))
+    return Fail("decompress", kExitBadArchive,
+                in + ": a stream of " + std::to_string(stream.size()) + " bytes cannot decode to " +
+                    std::to_string(size) + " bytes");
+  data.resize(size);
   DecodeResult r = DecodeArchiveStream(data.data(), data.size(), stream.data(), stream.size());
   if (!r.ok())
     return Fail("decompress", kExitBadArchive,
