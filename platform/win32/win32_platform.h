@@ -19,4 +19,9 @@
 namespace platform {
 // The real implementation (the default Os() in the Win32 build).
 Platform& Win32();
+
+// Libraries loaded by name from now on come from the system folder only, not
+// from the program's folder (a download folder, where anyone may have put a
+// DLL that the system's own DLLs would then load, elevated).
+void RestrictDllSearchToSystem();
 }  // namespace platform

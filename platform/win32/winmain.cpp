@@ -3,4 +3,7 @@
 #include "platform/win32/win32_platform.h"
 #include "updater/startup.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunUpdater(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  platform::RestrictDllSearchToSystem();
+  return RunUpdater();
+}

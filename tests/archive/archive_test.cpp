@@ -96,6 +96,20 @@ TEST_F(ArchiveTest, NamesMatchWithoutRegardToCaseFirstMatchWins) {
   EXPECT_TRUE(os_.boxes.empty());
 }
 
+// The second byte of a double-byte character is no ASCII letter: 0x83 0x61
+// (ャ) and 0x83 0x41 (ア) are different names, while the ASCII around them
+// still folds.
+TEST_F(ArchiveTest, DoubleByteCharactersDifferingInTheirSecondByteAreDifferentMembers) {
+  Load({StoredMember("\x83\x61.dat", "small ya"), StoredMember("\x83\x41.DAT", "a")});
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "\x83\x41.dat", nullptr), 1);
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "\x83\x61.DAT", nullptr), 0);
+  EXPECT_FALSE(ArchiveNamesEqual("\x83\x61", "\x83\x41"));
+  EXPECT_TRUE(ArchiveNamesEqual("a\x83\x61" "b", "A\x83\x61" "B"));
+  std::string dest = dir_ / "out";
+  ASSERT_EQ(ExtractArchiveMember(dest.c_str(), "\x83\x41.dat", false), 1);
+  EXPECT_EQ(ReadTestFile(dest), "a");
+}
+
 TEST_F(ArchiveTest, CompressedAndStoredMembersExtractWithTheirTimeAndSize) {
   const uint64_t time = 0x01D5A1B2C3D4E5F6ULL;
   Load({LiteralMember("GAME.EXE", "compressed content", time), StoredMember("DATA.PAK", "raw", time)});

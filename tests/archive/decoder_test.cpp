@@ -273,4 +273,48 @@ TEST(DecoderTest, RandomBytesNeverCrash) {
   }
 }
 
+// The fast path copies in wide words and trusts its margins to keep them
+// inside the buffer. Every room left after a long copy, from none to well past
+// the margins, in a buffer sized exactly to the output: the bytes match the
+// reference and the canary behind the buffer stays.
+TEST(DecoderTest, LongCopiesNearTheEndStayInsideTheBufferAtEveryRoomLeft) {
+  std::mt19937 rng(11);
+  std::string prefix;
+  for (int i = 0; i < 600; ++i) prefix.push_back(char(rng() % 7));
+  const uint8_t kCanary = 0xCC;
+  const size_t kCanaryBytes = 64;
+  for (size_t length : {size_t(3), size_t(27), size_t(200), size_t(256), size_t(282)}) {
+    for (size_t distance : {size_t(1), size_t(2), size_t(7), size_t(33), size_t(300)}) {
+      for (size_t roomAfter = 0; roomAfter <= 700; ++roomAfter) {
+        StreamWriter w;
+        std::string expected = prefix;
+        for (char c : prefix) w.Literal(uint8_t(c));
+        w.LongCopy(distance, length);
+        ReferenceCopy(expected, distance, length);
+        for (size_t i = 0; i < roomAfter; ++i) {
+          expected.push_back(char(i));
+          w.Literal(uint8_t(i));
+        }
+        w.End();
+        std::vector<uint8_t> out(expected.size() + kCanaryBytes, kCanary);
+        DecodeResult r = DecodeArchiveStream(out.data(), expected.size(), w.bytes().data(),
+                                             w.bytes().size());
+        ASSERT_TRUE(r.ok()) << DescribeDecodeError(r.error) << " length " << length
+                            << " distance " << distance << " room " << roomAfter;
+        ASSERT_EQ(r.written, expected.size());
+        ASSERT_EQ(std::string(out.begin(), out.begin() + long(expected.size())), expected)
+            << "length " << length << " distance " << distance << " room " << roomAfter;
+        for (size_t i = expected.size(); i < out.size(); ++i)
+          ASSERT_EQ(out[i], kCanary) << "canary " << (i - expected.size()) << " overwritten: length "
+                                     << length << " distance " << distance << " room " << roomAfter;
+        // One byte less room: refused, and still nothing written behind it.
+        std::vector<uint8_t> tight(expected.size() - 1 + kCanaryBytes, kCanary);
+        r = DecodeArchiveStream(tight.data(), expected.size() - 1, w.bytes().data(), w.bytes().size());
+        ASSERT_EQ(r.error, DecodeError::OutputOverrun);
+        for (size_t i = expected.size() - 1; i < tight.size(); ++i) ASSERT_EQ(tight[i], kCanary);
+      }
+    }
+  }
+}
+
 }  // namespace

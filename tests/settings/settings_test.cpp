@@ -90,7 +90,12 @@ TEST(ListSyntaxTest, TokensDisksAndEndOfList) {
       {"a\r\nb", {{"a", 0}}},
       {"1:2:x", {{"2:x", 1}}},  // only one prefix per token
       // Double-byte names pass whole, even with a second byte of 0x5C.
-      {"\x95\x5C.bmp,3:\x83\x5C", {{"\x95\x5C.bmp", 0}, {"\x83\x5C", 3}}},
+      {"\x95\x5C.bmp,3:\x83\x5C", {{"\x95\x5C.bmp", 0}, {"\x83\x5C", 3}}},      // Only spaces are skipped before a token: a tab is part of it, and hides
+      // a disk prefix behind it.
+      {"\ta,b", {{"\ta", 0}, {"b", 0}}},
+      {"a,\t,b", {{"a", 0}, {"\t", 0}, {"b", 0}}},
+      {"\t1:x", {{"\t1:x", 0}}},
+      {"1:\tx", {{"\tx", 1}}},
   };
   for (const Case& c : cases) EXPECT_EQ(Scan(c.value), c.tokens) << "value: " << c.value;
 }

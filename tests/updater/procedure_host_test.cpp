@@ -258,6 +258,15 @@ TEST_F(RunUpdateTest, AGapEndsTheListAndKeySixteenIsNeverRead) {
   EXPECT_FALSE(world.ProfileKeyRead("UPDATE/CopyFile16"));
 }
 
+TEST_F(RunUpdateTest, ACopyListGapEndsItToo) {
+  Updater.InstMode = 1;  // no disc is searched for: every copy entry is for mode 0
+  Run("CopyFile00=0,A\r\nCopyFile01=0,B\r\nCopyFile03=0,C\r\n");
+  EXPECT_EQ(Tables.CopyCount, 0);
+  EXPECT_TRUE(world.ProfileKeyRead("UPDATE/CopyFile01"));
+  EXPECT_TRUE(world.ProfileKeyRead("UPDATE/CopyFile02"));
+  EXPECT_FALSE(world.ProfileKeyRead("UPDATE/CopyFile03"));
+}
+
 TEST_F(RunUpdateTest, InstallModeFiltersEntriesAndNothingLeftIsACompletion) {
   Updater.InstMode = 1;
   Run("UpdateFile00=0,A.DAT\r\nUpdateFile01=1,B.DAT\r\nCopyFile00=0,1:X\r\n");
@@ -358,6 +367,14 @@ TEST_F(DiscTest, SearchTakesTheFirstCdRomDriveHoldingTheCheckFile) {
   EXPECT_TRUE(FindDisc(5, root));
   // Disk numbers outside 0..9 name no check file and are never found.
   for (int32_t disk : {-1, 10, 'X' - '0'}) EXPECT_FALSE(FindDisc(disk, root)) << disk;
+}
+
+TEST_F(DiscTest, TheLastDriveLetterIsSearchedToo) {
+  world.os.MapDrive('Z', disc1.folder.path(), platform::kDriveCdRom);
+  char root[3] = {};
+  ASSERT_TRUE(FindDisc(1, root));
+  EXPECT_STREQ(root, "Z:");
+  EXPECT_FALSE(FindDisc(2, root));
 }
 
 TEST_F(DiscTest, PromptRepeatsUntilTheDiscIsInAndCancelEnds) {

@@ -234,6 +234,17 @@ TEST_F(StartupTest, AnotherUpdaterWithTheCaptionIsRaisedSilently) {
   EXPECT_FALSE(DialogRan());
 }
 
+TEST_F(StartupTest, AnotherUpdaterComesBeforeTheRunningGame) {
+  platform::Window game = world.os.AddWindow("GAMECLASS", "SetupTitle");
+  platform::Window other =
+      world.os.AddWindow("", "SetupTitle \x83" "A\x83" "b\x83v\x83" "f\x81[\x83^ ");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Boxes().empty()) << "no prompt about the game";
+  for (const auto& w : world.os.windows())
+    EXPECT_EQ(w.raised, w.id == other ? 1 : 0) << (w.id == game ? "game" : "updater");
+  EXPECT_FALSE(DialogRan());
+}
+
 TEST_F(StartupTest, RunningGameIsAskedAboutUntilItEndsOrCancel) {
   // Main title twice, then gone; then the alternative title, then Cancel.
   std::string ini = kUpdateIni;
