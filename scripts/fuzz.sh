@@ -5,6 +5,10 @@
 # as build-fuzz/crash-* (keep it, small, in fuzz/corpus/<target>/ under a
 # name that says its case, once the fault is fixed).
 # Usage: scripts/fuzz.sh [seconds-per-target, default 60]
+#   CI runs 20 s per target (test-stages/30-fuzz.sh). For a long run, give
+#   an hour per target and leave it alone: scripts/fuzz.sh 3600. The corpus
+#   grows in build-fuzz/corpus-<target>/ and is reused by the next run.
+#   Each target prints its executions (stat::number_of_executed_units).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
