@@ -40,21 +40,3 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO locale-gen >/dev/null
 fi
 
-# Wine's 32-bit half is an i386 Linux program. A kernel booted without 32-bit
-# emulation refuses to execute it; qemu's user-mode emulator then runs it, at a
-# fraction of the speed, through a binfmt_misc entry.
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed" ||
-    $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
-  binfmt=/proc/sys/fs/binfmt_misc
-  [ -e "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" || true
-  if [ ! -e "$binfmt/qemu-i386" ]; then
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
-      $SUDO tee "$binfmt/register" >/dev/null
-  fi
-  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || {
-    echo "install-deps: this kernel runs no 32-bit programs, and qemu-i386 could not be registered" >&2
-    exit 1
-  }
-  echo "install-deps: 32-bit programs run under qemu-i386 (the kernel has no 32-bit emulation)"
-fi

@@ -10,6 +10,8 @@
 # tests) and QA_WIN32_BUILD (default build-win32); configured here when they
 # do not exist yet.
 set -euo pipefail
+. "$(dirname "$0")/../wine-check.sh"
+wine_usable || wine_skip "the INI differential"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 native=${QA_NATIVE_BUILD:-build-asan}
