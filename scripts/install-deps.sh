@@ -12,6 +12,7 @@ export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64
   wine wine32:i386 xvfb xauth x11-apps imagemagick xdotool
   locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   clang libclang-rt-14-dev
