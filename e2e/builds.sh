@@ -4,10 +4,11 @@
 # and brought up to date for what the rig needs.
 e2e_builds() {
   local root=$1 jobs=${QA_JOBS:-2}
-  export QA_WIN32_BUILD=${QA_WIN32_BUILD:-$root/build-win32}
+  . "$root/scripts/wine-check.sh"
+  wine_select
   export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
   if [ ! -f "$QA_WIN32_BUILD/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    cmake -S "$root" -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$QA_WINE_TOOLCHAIN" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
   if [ ! -f "$QA_NATIVE_BUILD/CMakeCache.txt" ]; then

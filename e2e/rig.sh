@@ -20,6 +20,23 @@ rig_mounted=""
 rig_env() {
   export WINEPREFIX="$E2E_DIR/prefix"
   export WINEARCH=win32
+  # A kernel without 32-bit emulation runs a 64-bit build under 64-bit Wine
+  # (scripts/wine-check.sh): every Wine command found on PATH is then the
+  # 64-bit one, in a prefix of its own.
+  if [ "${QA_WINE_MODE:-win32}" = win64 ]; then
+    export WINEPREFIX="$E2E_DIR/prefix64" WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    local bin="$E2E_DIR/wine64-bin" tool
+    mkdir -p "$bin"
+    for tool in wine wine-stable; do
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/$tool"
+    done
+    printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$bin/wineserver"
+    for tool in winepath regedit wineboot; do
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 %s.exe "$@"\n' "$tool" >"$bin/$tool"
+    done
+    chmod +x "$bin"/*
+    case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+  fi
   export WINEDEBUG=-all
   export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -93,7 +110,7 @@ rig_prefix() {
   local stamp="$WINEPREFIX/.e2e-rig-2"
   if [ ! -f "$stamp" ]; then
     # The project's own script creates the prefix on first use.
-    "$rig_root/scripts/wine-run" cmd /c exit >/dev/null 2>&1 || true
+    "${QA_WINE_RUN:-$rig_root/scripts/wine-run}" cmd /c exit >/dev/null 2>&1 || true
     rig_registry
     wineserver -w
     touch "$stamp"

@@ -5,7 +5,8 @@
 # (QA_NATIVE_BUILD, default build), configuring and building what is missing.
 set -euo pipefail
 . "$(dirname "$0")/../wine-check.sh"
-wine_usable || wine_skip "the end-to-end stage"
+wine_select
+[ "$QA_WINE_MODE" != none ] || wine_skip "the end-to-end stage"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 # shellcheck source=e2e/builds.sh
