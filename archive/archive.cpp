@@ -1,5 +1,6 @@
 #include "archive/archive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -252,27 +253,24 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
     return outcome;
   }
   const uint8_t* data = image + offset;
-  MemoryBlock decoded;
+  // A compressed member is decoded piece by piece into one bounded buffer,
+  // written as it comes: memory does not grow with the member.
+  MemoryBlock buffer;
   if (entry.IsCompressed()) {
     if (!ClaimFits(entry.fileSize, entry.storedSize)) {
       outcome.status = ExtractStatus::CorruptMember;
       return outcome;
     }
-    decoded = MemoryBlock::Allocate(entry.fileSize);
-    if (!decoded.ok()) {
+    buffer = MemoryBlock::Allocate(kDecodeHistory +
+                                   std::max<size_t>(std::min<size_t>(entry.fileSize, kFileChunk),
+                                                    kChunkedDecoderMinBuffer - kDecodeHistory));
+    if (!buffer.ok()) {
       outcome.status = ExtractStatus::NoMemory;
       return outcome;
     }
-    DecodeResult result =
-        DecodeArchiveStream(decoded.data(), entry.fileSize, data, entry.storedSize);
-    if (!result.ok() || result.written != entry.fileSize) {
-      outcome.status = ExtractStatus::CorruptMember;
-      outcome.decode = result.error;
-      return outcome;
-    }
-    data = decoded.data();
   }
 
+  RemoveStaleReplacements(destinationPath);
   uint32_t attributes = os.GetFileAttributes(destinationPath);
   if (attributes != platform::kInvalidAttributes) {
     if (attributes & platform::kAttrDirectory) {
@@ -293,9 +291,42 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
     }
   }
 
-  const uint64_t time = entry.fileTime;
-  if (!WriteWholeFile(destinationPath, data, entry.fileSize, &time))
+  std::unique_ptr<platform::ReplacementFile> file = os.BeginReplacement(destinationPath);
+  if (!file) {
     outcome.status = ExtractStatus::WriteFailed;
+    return outcome;
+  }
+  // Dropping `file` on any failure below leaves the destination as it was.
+  if (entry.IsCompressed()) {
+    ChunkedDecoder decoder(data, entry.storedSize, entry.fileSize, buffer.data(), buffer.size());
+    const uint8_t* piece;
+    size_t size;
+    while (decoder.Next(&piece, &size)) {
+      if (size > 0 && !file->Write(piece, uint32_t(size))) {
+        outcome.status = ExtractStatus::WriteFailed;
+        return outcome;
+      }
+      os.PumpPendingMessages();
+    }
+    DecodeResult result = decoder.result();
+    if (!result.ok() || result.written != entry.fileSize) {
+      outcome.status = ExtractStatus::CorruptMember;
+      outcome.decode = result.error;
+      return outcome;
+    }
+  } else {
+    for (uint32_t done = 0; done < entry.fileSize;) {
+      uint32_t size = std::min<uint32_t>(entry.fileSize - done, kFileChunk);
+      if (!file->Write(data + done, size)) {
+        outcome.status = ExtractStatus::WriteFailed;
+        return outcome;
+      }
+      done += size;
+      os.PumpPendingMessages();
+    }
+  }
+  const uint64_t time = entry.fileTime;
+  if (!file->Commit(&time)) outcome.status = ExtractStatus::WriteFailed;
   return outcome;
 }
 
