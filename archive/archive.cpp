@@ -278,9 +278,12 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
       return outcome;
     }
     // Cleared before the only-if-newer decision, so a file left alone loses
-    // its read-only attribute all the same.
-    if (attributes & platform::kAttrReadOnly)
-      os.SetFileAttributes(destinationPath, platform::kAttrNormal);
+    // its read-only attribute all the same. A hidden or system file keeps
+    // those: only read-only stands in the way of the replacement.
+    if (attributes & platform::kAttrReadOnly) {
+      const uint32_t kept = attributes & (platform::kAttrHidden | platform::kAttrSystem);
+      os.SetFileAttributes(destinationPath, kept ? kept : platform::kAttrNormal);
+    }
     if (onlyIfNewer) {
       std::unique_ptr<platform::ReadableFile> existing = os.OpenForRead(destinationPath);
       uint64_t existingTime = 0;
