@@ -27,8 +27,8 @@ Setup
                                 the installation drive's free bytes plus N
   copy KIND FOLDER              a folder of the repository, times kept
   bigfile KIND PATH size=N [time=ISO]
-                                N bytes that compress about 90 times (a 4 KiB
-                                block repeated), written quickly
+                                N bytes that compress about 85 times (1000
+                                bytes of noise repeated), written quickly
   pack-fast [KIND PATH]...      packs the update folder and the files named
                                 with qa2 pack --fast into UPDATE.EXE (built
                                 with --force first; optimal mode is too slow
