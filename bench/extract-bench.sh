@@ -12,23 +12,33 @@ build=${QA_NATIVE_BUILD:-$root/build}
 cmake --build "$build" -j 2 --target qa2 qa_extract_bench >/dev/null
 mkdir -p "$dir"
 trap 'rm -rf "$dir"' EXIT
-# Text-like data: words of the corpus's kind, so that the stream holds the
-# usual mix of literals and copies (about 40% of the size).
+# What an update carries: the system's libraries and documentation (some
+# 256 MB of them), repeated up to SIZE; copies reach 8 KB back, so the
+# repetition does not make it compress better.
 python3 - "$size" "$dir/MEMBER.BIN" <<'PY'
-import random, sys
+import os, sys
 n, path = int(sys.argv[1]), sys.argv[2]
-rng = random.Random(1)
-words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9)))
-         for _ in range(5000)]
-block = bytearray()
-while len(block) < 1 << 24:
-    block += rng.choice(words) + (b"\r\n" if rng.random() < 0.1 else b" ")
-    if rng.random() < 0.02:
-        block += bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 40)))
-block = bytes(block[:1 << 24])
+parts, total = [], 0
+for top in ("/usr/lib/x86_64-linux-gnu", "/usr/share/doc", "/usr/lib"):
+    for base, _, names in os.walk(top):
+        for name in sorted(names):
+            p = os.path.join(base, name)
+            if os.path.islink(p) or not os.path.isfile(p):
+                continue
+            try:
+                parts.append(open(p, "rb").read())
+            except OSError:
+                continue
+            total += len(parts[-1])
+            if total >= 256 << 20:
+                break
+        if total >= 256 << 20:
+            break
+    if total >= 256 << 20:
+        break
+block = b"".join(parts)[:256 << 20]
 with open(path, "wb") as f:
-    # Copies reach 8 KB back: a 16 MB block repeated compresses as text does.
-    for i in range(n // len(block)):
+    for _ in range(n // len(block)):
         f.write(block)
     f.write(block[:n % len(block)])
 PY

@@ -340,7 +340,12 @@ void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* name
     if (IsLeadByte(uint8_t(pattern[i])) && pattern[i + 1] != '\0') ++i;
     else if (pattern[i] == '\\') cut = i + 1;
   }
-  std::string folder(pattern, cut), mask(pattern + cut);
+  std::string folder(pattern, cut), mask;
+  // Only '*' and '?' are wildcards on Windows; brackets are plain.
+  for (const char* p = pattern + cut; *p; ++p) {
+    if (*p == '[' || *p == ']') mask.push_back('\\');
+    mask.push_back(*p);
+  }
   std::string hostFolder = cut ? HostPath(folder.c_str()) : std::string(".");
   DIR* dir = ::opendir(hostFolder.c_str());
   if (!dir) return;

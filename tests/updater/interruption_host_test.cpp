@@ -44,6 +44,7 @@ TEST(LeftoversTest, FilesOfGoneRunsBesideTargetsGoWhateverBecomesOfTheItem) {
   world.Put("GAME/A.DAT", "old A");
   world.SetWriteTime("C:\\GAME\\B.DAT", "later B", kMemberTime + 1);  // left alone
   world.Put("SAVE/SAVE.DAT", "player's");
+  world.Put("GAME/[1].DAT.~63.tmp", "leftover");  // brackets are no wildcards
   const std::vector<std::string> gone = {"GAME/A.DAT.~63.tmp", "GAME/a.dat.~FFFFFFFF.tmp",
                                          "GAME/B.DAT.~63.tmp", "SAVE/SAVE.DAT.~63.tmp",
                                          "GAME/NONE.DAT.~63.tmp"};
@@ -53,7 +54,8 @@ TEST(LeftoversTest, FilesOfGoneRunsBesideTargetsGoWhateverBecomesOfTheItem) {
   for (const auto& f : gone) world.Put(f, "leftover");
   for (const auto& f : kept) world.Put(f, "leftover");
   RunWith(world, "UpdateFile00=A.DAT\r\nUpdateFile01=u,B.DAT\r\nUpdateFile02=d,SAVE.DAT\r\n"
-                 "UpdateFile03=o,NONE.DAT\r\n");
+                 "UpdateFile03=o,NONE.DAT\r\nUpdateFile04=o,[1].DAT\r\n");
+  EXPECT_FALSE(world.Exists("GAME/[1].DAT.~63.tmp"));
   EXPECT_TRUE(Completed(world));
   for (const auto& f : gone) EXPECT_FALSE(world.Exists(f)) << f;
   for (const auto& f : kept) EXPECT_TRUE(world.Exists(f)) << f;
