@@ -1,5 +1,6 @@
 #include "archive/archive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -256,27 +257,24 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
     return outcome;
   }
   const uint8_t* data = image + offset;
-  MemoryBlock decoded;
+  // A compressed member is decoded piece by piece into one bounded buffer,
+  // written as it comes: memory does not grow with the member.
+  MemoryBlock buffer;
   if (entry.IsCompressed()) {
     if (!ClaimFits(entry.fileSize, entry.storedSize)) {
       outcome.status = ExtractStatus::CorruptMember;
       return outcome;
     }
-    decoded = MemoryBlock::Allocate(entry.fileSize);
-    if (!decoded.ok()) {
+    buffer = MemoryBlock::Allocate(kDecodeHistory +
+                                   std::max<size_t>(std::min<size_t>(entry.fileSize, kFileChunk),
+                                                    kChunkedDecoderMinBuffer - kDecodeHistory));
+    if (!buffer.ok()) {
       outcome.status = ExtractStatus::NoMemory;
       return outcome;
     }
-    DecodeResult result =
-        DecodeArchiveStream(decoded.data(), entry.fileSize, data, entry.storedSize);
-    if (!result.ok() || result.written != entry.fileSize) {
-      outcome.status = ExtractStatus::CorruptMember;
-      outcome.decode = result.error;
-      return outcome;
-    }
-    data = decoded.data();
   }
 
+  RemoveStaleReplacements(destinationPath);
   uint32_t attributes = os.GetFileAttributes(destinationPath);
   if (attributes != platform::kInvalidAttributes) {
     if (attributes & platform::kAttrDirectory) {
@@ -284,9 +282,12 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
       return outcome;
     }
     // Cleared before the only-if-newer decision, so a file left alone loses
-    // its read-only attribute all the same.
-    if (attributes & platform::kAttrReadOnly)
-      os.SetFileAttributes(destinationPath, platform::kAttrNormal);
+    // its read-only attribute all the same. A hidden or system file keeps
+    // those: only read-only stands in the way of the replacement.
+    if (attributes & platform::kAttrReadOnly) {
+      const uint32_t kept = attributes & (platform::kAttrHidden | platform::kAttrSystem);
+      os.SetFileAttributes(destinationPath, kept ? kept : platform::kAttrNormal);
+    }
     if (onlyIfNewer) {
       std::unique_ptr<platform::ReadableFile> existing = os.OpenForRead(destinationPath);
       uint64_t existingTime = 0;
@@ -297,9 +298,42 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
     }
   }
 
-  const uint64_t time = entry.fileTime;
-  if (!WriteWholeFile(destinationPath, data, entry.fileSize, &time))
+  std::unique_ptr<platform::ReplacementFile> file = os.BeginReplacement(destinationPath);
+  if (!file) {
     outcome.status = ExtractStatus::WriteFailed;
+    return outcome;
+  }
+  // Dropping `file` on any failure below leaves the destination as it was.
+  if (entry.IsCompressed()) {
+    ChunkedDecoder decoder(data, entry.storedSize, entry.fileSize, buffer.data(), buffer.size());
+    const uint8_t* piece;
+    size_t size;
+    while (decoder.Next(&piece, &size)) {
+      if (size > 0 && !file->Write(piece, uint32_t(size))) {
+        outcome.status = ExtractStatus::WriteFailed;
+        return outcome;
+      }
+      os.PumpPendingMessages();
+    }
+    DecodeResult result = decoder.result();
+    if (!result.ok() || result.written != entry.fileSize) {
+      outcome.status = ExtractStatus::CorruptMember;
+      outcome.decode = result.error;
+      return outcome;
+    }
+  } else {
+    for (uint32_t done = 0; done < entry.fileSize;) {
+      uint32_t size = std::min<uint32_t>(entry.fileSize - done, kFileChunk);
+      if (!file->Write(data + done, size)) {
+        outcome.status = ExtractStatus::WriteFailed;
+        return outcome;
+      }
+      done += size;
+      os.PumpPendingMessages();
+    }
+  }
+  const uint64_t time = entry.fileTime;
+  if (!file->Commit(&time)) outcome.status = ExtractStatus::WriteFailed;
   return outcome;
 }
 

@@ -84,9 +84,12 @@ struct ExtractOutcome {
 };
 
 // Extracts member `memberName` of `archive` (data in the memory image) to
-// `destinationPath`: free-space test on the destination's drive, read-only
-// attribute cleared, only-if-newer decision, then the whole file written with
-// the member's time as all three file times. Shows no message.
+// `destinationPath`: free-space test on the destination's drive, leftovers of
+// interrupted runs beside it removed, read-only attribute cleared,
+// only-if-newer decision, then the file written in pieces beside the
+// destination and put in its place, with the member's time as all three
+// file times. A member whose stream turns out corrupt while it is written
+// (CorruptMember) leaves the destination as it was. Shows no message.
 ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
                              size_t imageSize, const char* destinationPath,
                              const char* memberName, bool onlyIfNewer);

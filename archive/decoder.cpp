@@ -11,7 +11,7 @@ namespace {
 constexpr size_t kSourceMargin = 64;
 constexpr size_t kOutputMargin = 512;
 
-enum class Step { Continue, End, Fault };
+enum class Step { Continue, End, Fault, Full };
 
 constexpr unsigned kDistanceTrailing[5] = {1, 1, 2, 3, 4};
 constexpr size_t kDistanceBase[5] = {0, 512, 1024, 2048, 4096};
@@ -100,10 +100,10 @@ constexpr LengthTable kLengths;
 
 struct Decoder {
   const uint8_t* ip;
-  const uint8_t* const iend;
+  const uint8_t* iend;
   uint8_t* op;
-  uint8_t* const ostart;
-  uint8_t* const oend;
+  uint8_t* ostart;
+  uint8_t* oend;
   uint32_t flags = 0;  // unconsumed bits, left-aligned
   unsigned bits = 0;   // how many of them
   DecodeError error = DecodeError::None;
@@ -366,6 +366,19 @@ struct Decoder {
     }
     return Copy(distance, length);
   }
+
+  // Decodes until the end code or a fault. With `stopNearEnd`, oend is only
+  // the end of a buffer, not of the output: it stops (Full) where the careful
+  // path could no longer take any code whole, before deciding an overrun.
+  Step Run(bool stopNearEnd) {
+    for (;;) {
+      Step step = FastLoop();
+      if (step != Step::Continue) return step;
+      if (stopNearEnd && size_t(oend - op) < kOutputMargin) return Step::Full;
+      step = Code();
+      if (step != Step::Continue) return step;
+    }
+  }
 };
 
 }  // namespace
@@ -379,14 +392,70 @@ DecodeResult DecodeArchiveStream(uint8_t* dst, size_t dstSize, const uint8_t* sr
     d.error = DecodeError::Truncated;
     step = Step::Fault;
   }
-  while (step == Step::Continue) {
-    step = d.FastLoop();
-    if (step == Step::Continue) step = d.Code();
-  }
+  if (step == Step::Continue) step = d.Run(false);
   result.error = d.error;
   result.written = size_t(d.op - dst);
   result.consumed = size_t(d.ip - src);
   return result;
+}
+
+ChunkedDecoder::ChunkedDecoder(const uint8_t* src, size_t srcSize, size_t outputSize,
+                               uint8_t* buffer, size_t bufferSize)
+    : src_(src), ip_(src), iend_(src + srcSize), buffer_(buffer), bufferSize_(bufferSize),
+      outputSize_(outputSize) {}
+
+bool ChunkedDecoder::Next(const uint8_t** piece, size_t* size) {
+  if (finished_) return false;
+  if (bufferSize_ < kChunkedDecoderMinBuffer) {
+    finished_ = true;
+    error_ = DecodeError::OutputOverrun;
+    return false;
+  }
+  // Keep only what later copies can reach. Copies never reach farther back
+  // than the history, so a distance check against the buffer's start
+  // answers as one against the whole output's would.
+  if (pos_ > kDecodeHistory) {
+    std::memmove(buffer_, buffer_ + pos_ - kDecodeHistory, kDecodeHistory);
+    base_ += pos_ - kDecodeHistory;
+    pos_ = kDecodeHistory;
+  }
+  const size_t left = outputSize_ - base_ - pos_;
+  const size_t room = bufferSize_ - pos_;
+  const bool endInside = left <= room;
+  Decoder d{ip_, iend_, buffer_ + pos_, buffer_, buffer_ + pos_ + (endInside ? left : room)};
+  d.flags = flags_;
+  d.bits = bits_;
+  Step step = Step::Continue;
+  if (!started_) {
+    started_ = true;
+    if (!d.Refill<true>()) {
+      d.error = DecodeError::Truncated;
+      step = Step::Fault;
+    }
+  }
+  if (step == Step::Continue) step = d.Run(!endInside);
+  const size_t from = pos_;
+  ip_ = d.ip;
+  flags_ = d.flags;
+  bits_ = d.bits;
+  pos_ = size_t(d.op - buffer_);
+  if (step == Step::Fault) {
+    error_ = d.error;
+    finished_ = true;
+    return false;
+  }
+  if (step == Step::End) finished_ = true;
+  *piece = buffer_ + from;
+  *size = pos_ - from;
+  return *size > 0 || !finished_;
+}
+
+DecodeResult ChunkedDecoder::result() const {
+  DecodeResult r;
+  r.error = error_;
+  r.written = base_ + pos_;
+  r.consumed = size_t(ip_ - src_);
+  return r;
 }
 
 const char* DescribeDecodeError(DecodeError error) {

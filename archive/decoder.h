@@ -47,4 +47,44 @@ struct DecodeResult {
 DecodeResult DecodeArchiveStream(uint8_t* dst, size_t dstSize, const uint8_t* src,
                                  size_t srcSize);
 
+// The farthest back a copy reaches: a decoder that keeps this much of its
+// output can go on decoding after handing the rest out.
+constexpr size_t kDecodeHistory = 8192;
+// The smallest buffer a ChunkedDecoder works in: the history and room for
+// the longest code with the fast path's margin.
+constexpr size_t kChunkedDecoderMinBuffer = kDecodeHistory + 1024;
+
+// The same decoding in bounded pieces, for output too large to hold at once.
+// It decodes into the caller's buffer (at least kChunkedDecoderMinBuffer
+// bytes; a piece is at most that size) and gives the
+// same bytes and the same verdict as DecodeArchiveStream with a destination
+// of `outputSize` bytes.
+class ChunkedDecoder {
+ public:
+  ChunkedDecoder(const uint8_t* src, size_t srcSize, size_t outputSize, uint8_t* buffer,
+                 size_t bufferSize);
+  // The next piece of output, valid until the next call. False once there is
+  // none: the stream has ended or failed (see result()). A stream that fails
+  // hands out nothing more, not even the part of its last piece before the
+  // fault.
+  bool Next(const uint8_t** piece, size_t* size);
+  // The verdict so far; final once Next has returned false.
+  DecodeResult result() const;
+
+ private:
+  const uint8_t* src_;
+  const uint8_t* ip_;
+  const uint8_t* iend_;
+  uint8_t* buffer_;
+  size_t bufferSize_;
+  size_t outputSize_;
+  size_t base_ = 0;  // output bytes before buffer_[0]
+  size_t pos_ = 0;   // output bytes in the buffer
+  uint32_t flags_ = 0;
+  unsigned bits_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+  DecodeError error_ = DecodeError::None;
+};
+
 const char* DescribeDecodeError(DecodeError error);

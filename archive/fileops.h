@@ -15,6 +15,29 @@ MemoryBlock ReadWholeFile(const char* path);
 int WriteWholeFile(const char* path, const void* data, uint32_t byteCount,
                    const uint64_t* time);
 
+// Large content moves in pieces of this size, so that memory does not grow
+// with a file and the dialog is answered between pieces.
+constexpr uint32_t kFileChunk = 1u << 20;
+
+enum class RewriteResult { Rewritten, ReadFailed, WriteFailed };
+
+// Writes the file at `path` back over itself, piece by piece, beside it and
+// then over it, without file times (its last-write time becomes now).
+// ReadFailed when it cannot be read whole (in particular when it does not
+// exist); the file is then as it was.
+RewriteResult RewriteWholeFile(const char* path);
+
+// Removes the files that a replacement of `destination` by another run left
+// beside it ("<destination>.~<pid in hex>.tmp"), where that run's process is
+// gone. Files of this process or of a running one stay.
+void RemoveStaleReplacements(const char* destination);
+
+// The process id that `text` spells in hex (1 to 8 digits, nothing else).
+bool ParseHexProcessId(const char* text, size_t length, uint32_t* pid);
+
+// Whether files named after process `pid` are another run's leftovers.
+bool ProcessIsGone(uint32_t pid);
+
 // Free space of the drive `rootPath` (a letter and a colon): the extended
 // query when the system has it, else clusters x sectors x bytes. Returns
 // non-zero on success; the outputs are untouched on failure. `outTotalFree`

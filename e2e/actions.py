@@ -2,6 +2,7 @@
 does between them."""
 import os
 import shutil
+import time
 
 from common import ROOT, WIN32_BUILD, Failure, cp932, hexify, show, stamp, windows_path
 
@@ -136,6 +137,80 @@ class Actions:
             self.say("  %-9s %s  %s" % (what, rel, info))
         same = sum(1 for rel in after if self.before.get(rel) == after[rel])
         self.say("  (%d files unchanged)" % same)
+
+
+    def do_kill_on_change(self, pos, opts):
+        """Kills the updater as soon as anything in the installation or data
+        folder changes: a file beside a target, a target, a folder."""
+        label = self.label(pos)
+        folders = [self.place("inst"), self.place("data")]
+        start = [light_snapshot(f) for f in folders]
+        if "press" in opts:
+            self.do_press([label, opts["press"]], {})
+        deadline = time.time() + float(opts.get("within", "60"))
+        while [light_snapshot(f) for f in folders] == start:
+            if self.driver("exit", label, 0)[0] != "running":
+                raise Failure("%s ended before writing anything" % label)
+            if time.time() > deadline:
+                raise Failure("nothing changed in the installation")
+            time.sleep(0.002)
+        self.driver("kill", label)
+        code = self.wait_exit(label)
+        changed = sorted(set(light_snapshot(folders[0])) ^ set(start[0]))
+        self.say("killed %s (exit %d) as the installation changed: %s" % (
+            label, code, ", ".join(changed[:4]) or "a file rewritten"))
+
+    def do_responsive(self, pos, opts):
+        """Sends WM_NULL to the dialog again and again while the update runs
+        (until its first button is enabled again, or it ends); every answer
+        must come within `limit` ms."""
+        label = self.label(pos)
+        limit = int(opts.get("limit", "2000"))
+        dialog = self.find(label, "page")
+
+        def started():
+            ctl = dialog.read(self.driver).controls.get(1)
+            return ctl is not None and not ctl["enabled"]
+        self.wait_for(started, "the update to start (its buttons disabled)")
+        answers, longest = 0, 0
+        deadline = time.time() + float(opts.get("within", "600"))
+        while time.time() < deadline:
+            r = self.driver("ping", dialog.handle, limit * 5)[0]
+            if r == "ping timeout":
+                raise Failure("the dialog did not answer within %d ms" % (limit * 5))
+            if r.startswith("error"):
+                break  # the window is gone
+            ms = int(r.split()[1])
+            longest = max(longest, ms)
+            answers += 1
+            if ms > limit:
+                raise Failure("the dialog took %d ms to answer (limit %d)" % (ms, limit))
+            try:
+                ctl = dialog.read(self.driver).controls.get(1)
+            except Failure:
+                break
+            if ctl and ctl["enabled"]:
+                break
+            time.sleep(0.05)
+        if answers < int(opts.get("min", "10")):
+            raise Failure("only %d answers: the update was over too soon to tell" % answers)
+        self.say("the dialog answered %d pings, the longest after %d ms" % (answers, longest))
+
+    def do_setattrs(self, pos, opts):
+        self.driver("setattrs", hexify(cp932(self.win_of(pos[0], pos[1]))), pos[2])
+
+
+def light_snapshot(folder):
+    files = {}
+    for base, dirs, names in os.walk(folder):
+        for name in names + dirs:
+            path = os.path.join(base, name)
+            try:
+                st = os.lstat(path)
+            except FileNotFoundError:
+                continue
+            files[os.path.relpath(path, folder)] = (st.st_size, st.st_mtime_ns)
+    return files
 
 
 def snapshot(folder):

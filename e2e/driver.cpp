@@ -27,6 +27,9 @@
 //                                -> exit CODE, or running
 //   kill LABEL                   TerminateProcess
 //   attrs PATH                   GetFileAttributesA -> attrs 0xHEX
+//   setattrs PATH HEX            SetFileAttributesA
+//   ping HWND MS                 SendMessageTimeoutA(WM_NULL), waiting up to
+//                                MS -> ping ELAPSED_MS, or ping timeout
 //   temp                         GetTempPathA -> temp PATH
 //   resource EXE FILE            replaces the "UPDATE" resource 102 of EXE
 //                                with FILE's bytes
@@ -328,6 +331,17 @@ int main() {
         snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(GetFileAttributesA(path.c_str())));
         Say(std::string("attrs ") + buf);
       }
+    } else if (verb == "setattrs" && w.size() == 3) {
+      std::string path;
+      if (!Unhex(w[1], &path) ||
+          !SetFileAttributesA(path.c_str(), static_cast<DWORD>(strtoul(w[2].c_str(), nullptr, 16))))
+        Say("error SetFileAttributes failed");
+    } else if (verb == "ping" && w.size() == 3) {
+      DWORD_PTR result = 0;
+      DWORD start = GetTickCount();
+      LRESULT answered = SendMessageTimeoutA(ParseHandle(w[1]), WM_NULL, 0, 0, SMTO_NORMAL,
+                                             static_cast<UINT>(atol(w[2].c_str())), &result);
+      Say(answered ? "ping " + std::to_string(GetTickCount() - start) : "ping timeout");
     } else if (verb == "temp") {
       char path[MAX_PATH] = {0};
       GetTempPathA(MAX_PATH, path);

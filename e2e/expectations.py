@@ -1,6 +1,9 @@
 """Expectations: each waits until what the player sees, or the files,
 match the scenario, or fails after a timeout."""
+import filecmp
+import glob
 import os
+import re
 
 from common import Failure, cp932, hexify, show, stamp
 from scenario import parse_time
@@ -109,15 +112,16 @@ class Expectations:
             raise Failure("%s is not a file" % path)
         st = os.stat(path)  # before reading: reading may touch the access time
         notes = []
-        data = open(path, "rb").read()
+        data = open(path, "rb").read() if "text" in opts else b""
         if "text" in opts and data != self.expected(opts["text"]):
             raise Failure("content %r, expected %r" % (show(data), opts["text"]))
         if "same" in opts:
             other = opts["same"] if ":" in opts["same"] else "update:" + opts["same"]
-            member = open(self.place(*other.split(":", 1)), "rb").read()
-            if data != member:
+            member = self.place(*other.split(":", 1))
+            # Compared piece by piece: members may be gigabytes.
+            if not filecmp.cmp(path, member, shallow=False):
                 raise Failure("content differs from the update's %s (%d bytes, expected %d)" % (
-                    opts["same"], len(data), len(member)))
+                    opts["same"], st.st_size, os.path.getsize(member)))
             notes.append("content = %s" % other)
         elif "text" in opts:
             notes.append("content %r" % show(data))
@@ -140,6 +144,13 @@ class Expectations:
                 if abs(st.st_mtime - want) > 1e-6:
                     raise Failure("last-write time %s, expected %s" % (stamp(st.st_mtime), stamp(want)))
             notes.append("time %s" % stamp(st.st_mtime))
+        if "hidden" in opts:
+            win = self.win_of(kind, rel)
+            attrs = int(self.driver("attrs", hexify(cp932(win)))[0].split()[1], 16)
+            hs = "yes" if attrs & 6 == 6 else "no" if attrs & 6 == 0 else "partly"
+            if hs != opts["hidden"]:
+                raise Failure("hidden and system %s (attributes 0x%x), expected %s" % (hs, attrs, opts["hidden"]))
+            notes.append("hidden and system %s" % hs)
         if "readonly" in opts:
             win = self.win_of(kind, rel)
             attrs = int(self.driver("attrs", hexify(cp932(win)))[0].split()[1], 16)
@@ -148,6 +159,37 @@ class Expectations:
                 raise Failure("read-only %s (attributes 0x%x), expected %s" % (ro, attrs, opts["readonly"]))
             notes.append("read-only %s" % ro)
         self.say("%s %s: %s" % (kind, rel, ", ".join(notes) or "present"))
+
+    def do_expect_either(self, pos, opts):
+        """expect-either KIND PATH old=T|old-absent new=T|new-same=MEMBER:
+        the file holds its old or its new content, nothing between."""
+        kind, rel = pos[0], pos[1]
+        path = self.place(kind, rel)
+        data = open(path, "rb").read() if os.path.isfile(path) else None
+        olds = [None] if "old-absent" in pos else [self.expected(opts["old"])]
+        if "new-same" in opts:
+            other = opts["new-same"] if ":" in opts["new-same"] else "update:" + opts["new-same"]
+            new = open(self.place(*other.split(":", 1)), "rb").read()
+        else:
+            new = self.expected(opts["new"])
+        if data == new:
+            self.say("%s %s: new" % (kind, rel))
+        elif data in olds:
+            self.say("%s %s: %s" % (kind, rel, "absent" if data is None else "old"))
+        else:
+            raise Failure("%s holds neither its old nor its new content (%s)" % (
+                rel, "absent" if data is None else "%d bytes" % len(data)))
+
+    def do_expect_clean(self, pos, opts):
+        """No file of the updater's own beside the targets or in temp."""
+        left = []
+        for kind in ("inst", "data"):
+            for base, _, names in os.walk(self.place(kind)):
+                left += [os.path.join(base, n) for n in names if re.search(r"\.~[0-9a-fA-F]+\.tmp$", n)]
+        left += glob.glob(os.path.join(self.temp_folder(), "UPDATE-*"))
+        if left:
+            raise Failure("left behind: %s" % ", ".join(os.path.basename(p) for p in left))
+        self.say("nothing of the updater's left in the folders or in temp")
 
     def win_of(self, kind, rel):
         base = {"inst": self.inst, "data": self.data, "disc": "Q:"}[kind]

@@ -26,6 +26,14 @@ Setup
                                 temporary UPDATE.INI, say); VALUE FREE+N is
                                 the installation drive's free bytes plus N
   copy KIND FOLDER              a folder of the repository, times kept
+  bigfile KIND PATH size=N [time=ISO]
+                                N bytes that compress about 85 times (1000
+                                bytes of noise repeated), written quickly
+  pack-fast [KIND PATH]...      packs the update folder and the files named
+                                with qa2 pack --fast into UPDATE.EXE (built
+                                with --force first; optimal mode is too slow
+                                for gigabytes)
+  setattrs KIND PATH HEX        SetFileAttributesA (hidden, system...)
   registry COMPANY GAMEDIR [InstPath=P] [DataPath=P] [InstMode=N]
                                 replaces the game's key (no values: no key)
   build [--force]               packs the update folder into UPDATE.EXE now
@@ -41,6 +49,13 @@ Actions
   answer [LABEL] ok|cancel      clicks a button of the open message box
   raise LABEL                   brings LABEL's window to the front
   remove KIND PATH              deletes a file (between answers, say)
+  kill-on-change [LABEL] [press=BUTTON]
+                                (presses BUTTON, then) kills the updater as
+                                soon as anything in inst or data changes
+  responsive [LABEL] [limit=MS] [min=N]
+                                sends WM_NULL to the dialog again and again
+                                until its first button is enabled again;
+                                each must be answered within MS (2000)
   shot NAME                     screenshot of the last seen process's windows
                                 (every page and box is photographed anyway,
                                 as SCENARIO-NN-page.png or -box.png)
@@ -55,6 +70,11 @@ Expectations (each waits until it holds, or fails after a timeout)
   foreground LABEL              LABEL's window is the foreground window
   expect-file KIND PATH [text=T] [same=[KIND:]PATH] [time=member:MEMBER|recent|
               unchanged|ISO] [readonly=yes|no]
+  expect-file ... [hidden=yes|no]  hidden and system attributes both set
+  expect-either KIND PATH old=T|old-absent new=T|new-same=[KIND:]PATH
+                                the file holds its old or its new content
+  expect-clean                  no "*.~<hex>.tmp" beside the installation's
+                                files, no UPDATE-* in temp
   expect-absent KIND PATH
   expect-folder KIND PATH
 After every scenario: no process left running, no UPDATE*.INI in temp.

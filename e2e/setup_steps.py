@@ -2,9 +2,11 @@
 starts from."""
 import glob
 import os
+import random
 import re
 import shutil
 import subprocess
+import time
 
 from common import ROOT, Failure, Skip, cp932, hexify, linux_path, windows_path
 from scenario import parse_time
@@ -62,6 +64,48 @@ class SetupSteps:
             self.setup_times[path] = t
         if "readonly" in pos[2:]:
             os.chmod(path, 0o444)
+
+    def do_bigfile(self, pos, opts):
+        """bigfile KIND PATH size=N [time=ISO]: N bytes that compress about
+        85 times even in fast mode (1000 bytes of noise, repeated), written
+        quickly."""
+        kind, rel = pos[0], pos[1]
+        self.touched(kind)
+        path = self.place(kind, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        n = int(opts["size"])
+        noise = random.Random(5)
+        block = (bytes(noise.getrandbits(8) for _ in range(1000)) * 4200)[:4096000]
+        with open(path, "wb") as f:
+            for _ in range(n // len(block)):
+                f.write(block)
+            f.write(block[:n % len(block)])
+        if "time" in opts:
+            t = parse_time(opts["time"])
+            os.utime(path, (t, t))
+            self.setup_times[path] = t
+        self.say("%s %s: %d bytes" % (kind, rel, n))
+
+    def do_pack_fast(self, pos, opts):
+        """pack-fast [KIND PATH...]: packs the update folder and the files
+        named, in fast mode (optimal mode takes minutes per gigabyte), and
+        puts the archive into UPDATE.EXE in place of the one it was built
+        with."""
+        if not self.built:
+            self.build(force=True)
+        update = self.place("update")
+        members = sorted(os.path.join(update, n) for n in os.listdir(update))
+        members += [self.place(pos[i], pos[i + 1]) for i in range(0, len(pos), 2)]
+        archive = os.path.join(self.work, "fast.qa2")
+        qa2 = os.environ.get("QA2") or os.path.join(
+            os.environ.get("QA_NATIVE_BUILD", os.path.join(ROOT, "build")), "tools", "qa2")
+        started = time.time()
+        r = subprocess.run([qa2, "pack", archive] + members + ["--fast"], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise Failure("qa2 pack --fast failed: %s%s" % (r.stdout, r.stderr))
+        self.say("packed %d members in %.1f s: %d bytes" % (
+            len(members), time.time() - started, os.path.getsize(archive)))
+        self.do_resource(["fast.qa2"], {})
 
     def do_copy(self, pos, opts):
         """copy KIND REPO_FOLDER: the folder's contents, times kept."""

@@ -1,6 +1,7 @@
 #include "fuzz/targets.h"
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -22,12 +23,20 @@ class DiscardingPlatform : public ForwardingPlatform {
   uint32_t GetFileAttributes(const char*) override { return platform::kInvalidAttributes; }
   bool SetFileAttributes(const char*, uint32_t) override { return true; }
   std::unique_ptr<platform::ReadableFile> OpenForRead(const char*) override { return nullptr; }
-  bool WriteFileReplacing(const char*, const void* data, uint32_t size, const uint64_t*) override {
-    // Touch every byte so that ASan sees a block shorter than its size.
-    volatile uint8_t sum = 0;
-    for (uint32_t i = 0; i < size; ++i) sum = uint8_t(sum + static_cast<const uint8_t*>(data)[i]);
-    return true;
+  class Discard : public platform::ReplacementFile {
+   public:
+    bool Write(const void* data, uint32_t size) override {
+      // Touch every byte so that ASan sees a block shorter than its size.
+      volatile uint8_t sum = 0;
+      for (uint32_t i = 0; i < size; ++i) sum = uint8_t(sum + static_cast<const uint8_t*>(data)[i]);
+      return true;
+    }
+    bool Commit(const uint64_t*) override { return true; }
+  };
+  std::unique_ptr<platform::ReplacementFile> BeginReplacement(const char*) override {
+    return std::make_unique<Discard>();
   }
+  void FindFiles(const char*, std::vector<std::string>* names) override { names->clear(); }
   platform::FreeSpaceQuery DiskFreeSpaceEx(const char*, uint64_t* a, uint64_t* b,
                                            uint64_t* c) override {
     *a = *b = *c = uint64_t(1) << 40;
@@ -46,6 +55,32 @@ int FuzzDecodeStream(const uint8_t* data, size_t size) {
   DecodeResult r = DecodeArchiveStream(out.data(), out.size(), source.data(), source.size());
   Check(r.consumed <= source.size());
   Check(r.written <= capacity);
+  return 0;
+}
+
+int FuzzChunkedDecode(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  const size_t capacity = (size_t(data[0]) << 8 | data[1]) * 4;
+  const size_t bufferSize = kChunkedDecoderMinBuffer + size_t(data[2]) * 61;
+  std::vector<uint8_t> source(data + 3, data + size);
+  std::vector<uint8_t> whole(capacity);
+  DecodeResult w = DecodeArchiveStream(whole.data(), whole.size(), source.data(), source.size());
+
+  std::vector<uint8_t> buffer(bufferSize), pieces;
+  ChunkedDecoder decoder(source.data(), source.size(), capacity, buffer.data(), buffer.size());
+  const uint8_t* piece;
+  size_t pieceSize;
+  while (decoder.Next(&piece, &pieceSize)) {
+    Check(pieceSize <= bufferSize && piece >= buffer.data() &&
+          piece + pieceSize <= buffer.data() + bufferSize);
+    pieces.insert(pieces.end(), piece, piece + pieceSize);
+  }
+  DecodeResult c = decoder.result();
+  Check(c.error == w.error && c.written == w.written && c.consumed == w.consumed);
+  if (w.ok()) {
+    Check(pieces.size() == w.written);
+    Check(std::equal(pieces.begin(), pieces.end(), whole.begin()));
+  }
   return 0;
 }
 

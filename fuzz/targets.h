@@ -19,3 +19,8 @@ int FuzzOpenAndExtract(const uint8_t* data, size_t size);
 // parts of it, to give the match finder long and overlapping matches) and
 // checks that both decode to it and that optimal is not longer than fast.
 int FuzzRoundTrip(const uint8_t* data, size_t size);
+
+// Decodes the input as a stream twice, whole and in pieces through a buffer
+// whose size the third byte chooses (the first two choose the output size):
+// both give the same bytes and the same verdict at the same place.
+int FuzzChunkedDecode(const uint8_t* data, size_t size);

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +20,8 @@ using Window = void*;
 
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrNormal = 0x80;
 
@@ -48,6 +52,24 @@ class ReadableFile {
   virtual bool Size(uint64_t* size) = 0;
   // Last-write time as a 64-bit file time.
   virtual bool LastWriteTime(uint64_t* time) = 0;
+};
+
+// The new content of a file, written beside it (as "<path>.~<pid in
+// hex>.tmp", opened without sharing) and put in its place only by Commit.
+// Destroyed uncommitted, it removes what it wrote and leaves the old file
+// as it was.
+class ReplacementFile {
+ public:
+  virtual ~ReplacementFile() = default;
+  // Appends `size` bytes. False on a failed or short write.
+  virtual bool Write(const void* data, uint32_t size) = 0;
+  // Sets all three file times to *time when given, then replaces the file
+  // with the content written, keeping its hidden and system attributes; the
+  // times are set again once it is in place, so that no earlier file's
+  // creation time comes back through the name. False when any step fails;
+  // the old content is still in place when the replacement itself failed.
+  // Called once.
+  virtual bool Commit(const uint64_t* time) = 0;
 };
 
 // An open registry key. Closed when destroyed.
@@ -87,15 +109,24 @@ class Platform {
   virtual uint32_t GetFileAttributes(const char* path) = 0;
   virtual bool SetFileAttributes(const char* path, uint32_t attributes) = 0;
   virtual bool CreateDirectory(const char* path) = 0;
+  // Also for paths longer than 259 bytes (the files beside a destination).
   virtual bool DeleteFile(const char* path) = 0;
   // Opens an existing file for reading, sharing reads. nullptr on failure.
   virtual std::unique_ptr<ReadableFile> OpenForRead(const char* path) = 0;
-  // Writes `size` bytes as the whole new content of `path`, setting all three
-  // file times to *time when it is given. The content is written beside the
-  // file and replaces it only once complete: on failure the old file (if any)
-  // is left as it was. A read-only destination is not replaced.
-  virtual bool WriteFileReplacing(const char* path, const void* data, uint32_t size,
-                                  const uint64_t* time) = 0;
+  // Starts replacing the content of `path` (which need not exist). nullptr
+  // when the file beside it cannot be created, or when `path` is a folder or
+  // read-only: such a destination is not replaced. Works for every path of
+  // up to 259 bytes, although the file beside it has a longer name.
+  virtual std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) = 0;
+  // The whole new content in one piece, as BeginReplacement, Write, Commit.
+  bool WriteFileReplacing(const char* path, const void* data, uint32_t size,
+                          const uint64_t* time) {
+    std::unique_ptr<ReplacementFile> file = BeginReplacement(path);
+    return file && file->Write(data, size) && file->Commit(time);
+  }
+  // The names (without folder) of the files matching `pattern`, a path whose
+  // last component may hold '*' wildcards. Paths may be longer than 259 bytes.
+  virtual void FindFiles(const char* pattern, std::vector<std::string>* names) = 0;
 
   // --- disks and drives
   // GetDiskFreeSpaceExA, looked up at run time: Unavailable when the system
@@ -111,6 +142,9 @@ class Platform {
   // GetTempPathA into a 260-byte buffer (may leave it empty).
   virtual void GetTempFolder(char out[260]) = 0;
   virtual uint32_t ProcessId() = 0;
+  // Whether a process of that id runs. An id that exists but cannot be
+  // examined counts as running.
+  virtual bool ProcessIsAlive(uint32_t pid) = 0;
   // SHFileOperationA, FO_COPY of one name to one name.
   virtual ShellCopyResult ShellCopy(Window owner, const char* from, const char* to,
                                     uint32_t flags) = 0;
@@ -144,6 +178,10 @@ class Platform {
   virtual void FocusDlgItem(Window dialog, int id) = 0;
   virtual void EndDialog(Window dialog, intptr_t code) = 0;
   virtual void SetCursor(Cursor cursor) = 0;
+  // Handles the messages already waiting for this thread (paints, the
+  // system's pings, clicks that the busy dialog ignores) and returns without
+  // waiting. A quit request is left queued for the modal loop.
+  virtual void PumpPendingMessages() = 0;
   // DialogBoxParamA(instance, templateId, no owner, proc, 0); the proc
   // forwards to `handler`. Returns the end code, or -1 when the dialog cannot
   // be created.

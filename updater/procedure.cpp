@@ -105,18 +105,19 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
       Fail(dialog, kMsgWriteFailed);
       return false;
     }
+    // Whatever becomes of the item, what an interrupted run left beside its
+    // target goes.
+    os.PumpPendingMessages();
+    RemoveStaleReplacements(target);
     uint32_t attributes = platform::kInvalidAttributes;
     if (overwriteOnly || item.kind == Overwrite) attributes = os.GetFileAttributes(target);
     ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
     if (action == ItemAction::Skip) continue;
     if (action == ItemAction::KeepOrExtract) {
-      // The player's file is kept: written back whole, beside and then over
-      // it, so a failed rewrite leaves it as it was.
-      MemoryBlock kept = ReadWholeFile(target);
-      if (kept.ok()) {
-        WriteWholeFile(target, kept.data(), uint32_t(kept.size()), nullptr);
-        continue;
-      }
+      // The player's file is kept: written back in pieces, beside and then
+      // over it, so a failed rewrite leaves it as it was, and a large save
+      // is never held whole.
+      if (RewriteWholeFile(target) != RewriteResult::ReadFailed) continue;
     }
     if (!ExtractArchiveMember(target, item.path + item.nameOffset,
                               action == ItemAction::ExtractIfNewer)) {

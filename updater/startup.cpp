@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "archive/archive.h"
+#include "archive/fileops.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "settings/installation.h"
@@ -24,6 +27,37 @@ constexpr int kArchiveName = 102;
 void ReadOptional(const char* key, char* field, uint32_t size) {
   std::memset(field, 0, size);
   GetUpdateIniString(kSection, key, field, size);
+}
+
+// Removes the UPDATE.INI copies (and the files their extraction left
+// beside them) of earlier runs that were killed before their clean-up:
+// "UPDATE-<pid in hex>.INI" and "UPDATE-<pid>.INI.~<pid>.tmp" whose
+// process is gone.
+void RemoveStaleUpdateInis(const char* tempFolder) {
+  platform::Platform& os = platform::Os();
+  char pattern[2 * kNameField];
+  if (!CopyToField(pattern, sizeof pattern, tempFolder) ||
+      !AppendPathComponent(pattern, sizeof pattern, "UPDATE-*"))
+    return;
+  std::vector<std::string> names;
+  os.FindFiles(pattern, &names);
+  const size_t folderLength = std::strlen(pattern) - std::strlen("UPDATE-*");
+  for (const std::string& name : names) {
+    const char* p = name.c_str() + 7;
+    const char* dot = std::strchr(p, '.');
+    uint32_t pid = 0;
+    if (!dot || !ParseHexProcessId(p, size_t(dot - p), &pid) || !ProcessIsGone(pid)) continue;
+    if (std::strcmp(dot, ".INI") != 0 && std::strcmp(dot, ".ini") != 0) {
+      uint32_t writer = 0;
+      const char* tail = dot + 4;
+      size_t length = std::strlen(tail);
+      if (std::strncmp(dot, ".INI.~", 6) != 0 || length < 7 ||
+          std::strcmp(tail + length - 4, ".tmp") != 0 ||
+          !ParseHexProcessId(tail + 2, length - 6, &writer) || !ProcessIsGone(writer))
+        continue;
+    }
+    os.DeleteFile((std::string(pattern, folderLength) + name).c_str());
+  }
 }
 
 // A string value into a 260-byte field. Registry strings need not end with a
@@ -95,8 +129,9 @@ int StartAndRun() {
   char temp[kNameField] = {};
   os.GetTempFolder(temp);
   temp[kNameField - 1] = '\0';
+  RemoveStaleUpdateInis(temp);
   char name[32];
-  std::snprintf(name, sizeof name, "UPDATE-%lu.INI", static_cast<unsigned long>(os.ProcessId()));
+  std::snprintf(name, sizeof name, "UPDATE-%lX.INI", static_cast<unsigned long>(os.ProcessId()));
   std::memset(UpdateIniPath, 0, sizeof UpdateIniPath);
   if (!CopyToField(UpdateIniPath, sizeof UpdateIniPath, temp) ||
       !AppendPathComponent(UpdateIniPath, sizeof UpdateIniPath, name)) {

@@ -1,6 +1,9 @@
 #include "platform/host/host_platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <signal.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -30,9 +33,13 @@ std::string Lower(std::string s) {
 
 class HostFile : public ReadableFile {
  public:
-  explicit HostFile(int fd) : fd_(fd) {}
+  HostFile(int fd, HostPlatform* os, std::string path) : fd_(fd), os_(os), path_(std::move(path)) {}
   ~HostFile() override { ::close(fd_); }
   bool Read(void* buffer, uint32_t size, uint32_t* got) override {
+    if (!os_->FileOperation("read", path_)) {
+      *got = 0;
+      return false;
+    }
     size_t total = 0;
     while (total < size) {
       ssize_t n = ::read(fd_, static_cast<char*>(buffer) + total, size - total);
@@ -63,6 +70,8 @@ class HostFile : public ReadableFile {
 
  private:
   int fd_;
+  HostPlatform* os_;
+  std::string path_;
 };
 
 class HostKey : public RegistryKey {
@@ -86,6 +95,67 @@ class HostKey : public RegistryKey {
 };
 
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+bool SetTimes(int fd, const char* hostPath, uint64_t time) {
+  struct timespec times[2];
+  int64_t s, ns;
+  UnixFromFileTime(time, &s, &ns);
+  times[0].tv_sec = times[1].tv_sec = time_t(s);
+  times[0].tv_nsec = times[1].tv_nsec = long(ns);
+  return fd >= 0 ? ::futimens(fd, times) == 0 : ::utimensat(AT_FDCWD, hostPath, times, 0) == 0;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", unsigned(value));
+  return text;
+}
+
+// The content is written beside the target under a name of this process
+// and renamed over it, as on Windows.
+class HostReplacement : public ReplacementFile {
+ public:
+  HostReplacement(HostPlatform* os, std::string path, std::string host, std::string temp, int fd,
+                  bool failPartWay)
+      : os_(os), path_(std::move(path)), host_(std::move(host)), temp_(std::move(temp)),
+        fd_(fd), failPartWay_(failPartWay) {}
+  ~HostReplacement() override {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(temp_.c_str());
+  }
+  bool Write(const void* data, uint32_t size) override {
+    if (fd_ < 0 || !os_->FileOperation("write", path_)) return false;
+    const char* bytes = static_cast<const char*>(data);
+    size_t toWrite = failPartWay_ ? size / 2 : size;
+    size_t done = 0;
+    while (done < toWrite) {
+      ssize_t n = ::write(fd_, bytes + done, toWrite - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += size_t(n);
+    }
+    return !failPartWay_;
+  }
+  bool Commit(const uint64_t* time) override {
+    if (fd_ < 0) return false;
+    bool ok = !time || (os_->FileOperation("time", path_) && SetTimes(fd_, nullptr, *time));
+    if (::close(fd_) != 0) ok = false;
+    fd_ = -1;
+    if (!ok || !os_->FileOperation("rename", path_)) return false;
+    if (::rename(temp_.c_str(), host_.c_str()) != 0) return false;
+    committed_ = true;
+    if (time && !(os_->FileOperation("time", path_) && SetTimes(-1, host_.c_str(), *time)))
+      return false;
+    return true;
+  }
+
+ private:
+  HostPlatform* os_;
+  std::string path_, host_, temp_;
+  int fd_;
+  bool failPartWay_;
+  bool committed_ = false;
+};
 
 }  // namespace
 
@@ -207,6 +277,7 @@ uint32_t HostPlatform::GetFileAttributes(const char* path) {
 }
 
 bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
+  if (!FileOperation("attributes", path)) return false;
   std::string host = HostPath(path);
   struct stat st;
   if (::stat(host.c_str(), &st) != 0) return false;
@@ -221,6 +292,7 @@ bool HostPlatform::CreateDirectory(const char* path) {
 
 bool HostPlatform::DeleteFile(const char* path) {
   deletions_.push_back(path);
+  if (!FileOperation("delete", path)) return false;
   std::string host = HostPath(path);
   struct stat st;
   // As on Windows, a read-only file or a folder is not deleted.
@@ -232,49 +304,68 @@ std::unique_ptr<ReadableFile> HostPlatform::OpenForRead(const char* path) {
   std::string host = HostPath(path);
   struct stat st;
   if (::stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  if (!FileOperation("open", path)) return nullptr;
   int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  return std::make_unique<HostFile>(fd);
+  return std::make_unique<HostFile>(fd, this, path);
 }
 
-bool HostPlatform::WriteFileReplacing(const char* path, const void* data, uint32_t size,
-                                      const uint64_t* time) {
+bool HostPlatform::FileOperation(const char* kind, const std::string& path) {
+  bool fail = failOperationCountdown_ > 0 && --failOperationCountdown_ == 0;
+  operations_.push_back((fail ? "!" : "") + std::string(kind) + " " + path);
+  return !fail;
+}
+
+std::unique_ptr<ReplacementFile> HostPlatform::BeginReplacement(const char* path) {
   ++writes_;
-  bool injectFault = failWriteCountdown_ > 0 && --failWriteCountdown_ == 0;
+  bool failPartWay = failWriteCountdown_ > 0 && --failWriteCountdown_ == 0;
   std::string host = HostPath(path);
   struct stat st;
   // Windows refuses to replace a read-only file or a folder, even for an
   // administrator; root on the host would not.
-  if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return false;
-  std::string temp = host + ".~" + std::to_string(pid_) + ".tmp";
+  if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return nullptr;
+  if (!FileOperation("create", path)) return nullptr;
+  std::string temp = host + ".~" + Hex(pid_) + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  const char* bytes = static_cast<const char*>(data);
-  size_t toWrite = injectFault ? size / 2 : size;
-  size_t done = 0;
-  bool ok = true;
-  while (done < toWrite) {
-    ssize_t n = ::write(fd, bytes + done, toWrite - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += size_t(n);
+  if (fd < 0) return nullptr;
+  return std::make_unique<HostReplacement>(this, path, host, temp, fd, failPartWay);
+}
+
+void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* names) {
+  names->clear();
+  // The folder ends at the last separator that is not a double-byte
+  // character's second byte.
+  size_t cut = 0;
+  for (size_t i = 0; pattern[i] != '\0'; ++i) {
+    if (IsLeadByte(uint8_t(pattern[i])) && pattern[i + 1] != '\0') ++i;
+    else if (pattern[i] == '\\') cut = i + 1;
   }
-  if (injectFault) ok = false;
-  if (ok && time) {
-    struct timespec times[2];
-    int64_t s, ns;
-    UnixFromFileTime(*time, &s, &ns);
-    times[0].tv_sec = times[1].tv_sec = time_t(s);
-    times[0].tv_nsec = times[1].tv_nsec = long(ns);
-    ok = ::futimens(fd, times) == 0;
+  std::string folder(pattern, cut), mask;
+  // Only '*' and '?' are wildcards on Windows; brackets are plain.
+  for (const char* p = pattern + cut; *p; ++p) {
+    if (*p == '[' || *p == ']') mask.push_back('\\');
+    mask.push_back(*p);
   }
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), host.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  std::string hostFolder = cut ? HostPath(folder.c_str()) : std::string(".");
+  DIR* dir = ::opendir(hostFolder.c_str());
+  if (!dir) return;
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (::fnmatch(mask.c_str(), entry->d_name, FNM_CASEFOLD) == 0) names->push_back(entry->d_name);
+  }
+  ::closedir(dir);
+  std::sort(names->begin(), names->end());
+}
+
+bool HostPlatform::ProcessIsAlive(uint32_t pid) {
+  if (processAlive) return processAlive(pid);
+  if (pid == 0) return true;
+  return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+void HostPlatform::PumpPendingMessages() {
+  ++pumps;
+  if (onPump) onPump();
 }
 
 FreeSpaceQuery HostPlatform::DiskFreeSpaceEx(const char* root, uint64_t* freeToCaller,

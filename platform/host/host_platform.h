@@ -77,10 +77,25 @@ class HostPlatform : public Platform {
   // Cluster figures reported by the older query for every drive.
   void SetClusters(uint32_t sectorsPerCluster, uint32_t bytesPerSector, uint32_t freeClusters,
                    uint32_t totalClusters);
-  // Fails the n-th WriteFileReplacing from now (1 = the next), after part
-  // of the content has been written beside the target.
+  // Fails the n-th replacement from now (1 = the next), after part of the
+  // content has been written beside the target.
   void FailWriteNumber(int n) { failWriteCountdown_ = n; }
   int writes() const { return writes_; }
+  // Fails the n-th file operation from now (1 = the next), whatever its
+  // kind: opening or reading a file, creating or writing a replacement,
+  // setting its times, putting it in place, setting attributes, deleting.
+  void FailFileOperationNumber(int n) { failOperationCountdown_ = n; }
+  // Every file operation so far, as "kind path" (Windows-style path); the
+  // failed one marked with a leading '!'.
+  const std::vector<std::string>& fileOperations() const { return operations_; }
+  // Whether a process id runs; unset: asks the host (kill with signal 0).
+  std::function<bool(uint32_t)> processAlive;
+  // Called on every PumpPendingMessages, so that tests can act meanwhile
+  // (press buttons of the busy dialog).
+  std::function<void()> onPump;
+  int pumps = 0;
+  // Counts one file operation; false when it is the one to fail.
+  bool FileOperation(const char* kind, const std::string& path);
   void SetTempFolder(const std::string& folder) { tempFolder_ = folder; }
   void SetProcessId(uint32_t pid) { pid_ = pid; }
   void SetResource(const std::string& type, int name, std::vector<uint8_t> bytes);
@@ -128,8 +143,8 @@ class HostPlatform : public Platform {
   bool CreateDirectory(const char* path) override;
   bool DeleteFile(const char* path) override;
   std::unique_ptr<ReadableFile> OpenForRead(const char* path) override;
-  bool WriteFileReplacing(const char* path, const void* data, uint32_t size,
-                          const uint64_t* time) override;
+  std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) override;
+  void FindFiles(const char* pattern, std::vector<std::string>* names) override;
   FreeSpaceQuery DiskFreeSpaceEx(const char* root, uint64_t* freeToCaller, uint64_t* totalBytes,
                                  uint64_t* totalFree) override;
   bool DiskFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
@@ -137,6 +152,7 @@ class HostPlatform : public Platform {
   uint32_t DriveType(const char* root) override;
   void GetTempFolder(char out[260]) override;
   uint32_t ProcessId() override { return pid_; }
+  bool ProcessIsAlive(uint32_t pid) override;
   ShellCopyResult ShellCopy(Window owner, const char* from, const char* to,
                             uint32_t flags) override;
   uint32_t ReadProfileString(const char* section, const char* key, const char* fallback,
@@ -154,6 +170,7 @@ class HostPlatform : public Platform {
   void FocusDlgItem(Window dialog, int id) override;
   void EndDialog(Window dialog, intptr_t code) override;
   void SetCursor(Cursor cursor) override { cursor_ = cursor; }
+  void PumpPendingMessages() override;
   intptr_t RunDialog(int templateId, DialogHandler& handler) override;
 
  private:
@@ -169,6 +186,8 @@ class HostPlatform : public Platform {
   bool extendedQuery_ = true;
   std::optional<std::vector<uint32_t>> clusters_;
   int failWriteCountdown_ = 0;
+  int failOperationCountdown_ = 0;
+  std::vector<std::string> operations_;
   int writes_ = 0;
   std::string tempFolder_;
   uint32_t pid_ = 4242;

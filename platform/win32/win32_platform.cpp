@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <cstring>
 #include <string>
 
@@ -84,6 +85,103 @@ class Win32Key : public RegistryKey {
   HKEY key_;
 };
 
+// The full path of a code page 932 path in the wide form that passes
+// MAX_PATH ("\\?\C:\..." or "\\?\UNC\server\..."): the files beside a
+// destination of 259 bytes have longer names. The ANSI calls take the
+// process's code page, so the conversion does too.
+bool LongPath(const char* path, std::wstring* out) {
+  int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (n <= 1) return false;
+  std::wstring wide(size_t(n), L'\0');
+  if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n)) return false;
+  DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return false;
+  std::wstring full(need, L'\0');
+  DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
+  if (got == 0 || got >= need) return false;
+  full.resize(got);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) *out = full;
+  else if (full.compare(0, 2, L"\\\\") == 0) *out = L"\\\\?\\UNC\\" + full.substr(2);
+  else *out = L"\\\\?\\" + full;
+  return true;
+}
+
+bool SetTimesOf(HANDLE file, uint64_t time) {
+  FILETIME ft = ToFileTime(time);
+  return SetFileTime(file, &ft, &ft, &ft) != FALSE;
+}
+
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+class Win32Replacement : public ReplacementFile {
+ public:
+  Win32Replacement(HANDLE file, std::wstring temp, std::wstring destination, DWORD attributes)
+      : file_(file), temp_(std::move(temp)), destination_(std::move(destination)),
+        attributes_(attributes) {}
+  ~Win32Replacement() override {
+    Close();
+    if (!placed_) DeleteFileW(temp_.c_str());
+  }
+  bool Write(const void* data, uint32_t size) override {
+    if (file_ == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    return WriteFile(file_, data, size, &written, nullptr) && written == size;
+  }
+  bool Commit(const uint64_t* time) override {
+    if (file_ == INVALID_HANDLE_VALUE) return false;
+    bool ok = (!time || SetTimesOf(file_, *time)) && FlushFileBuffers(file_);
+    if (!Close() || !ok) return false;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    const bool hidden =
+        attributes_ != INVALID_FILE_ATTRIBUTES &&
+        (attributes_ & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+    if (!MoveFileExW(temp_.c_str(), destination_.c_str(), flags)) {
+      // Some systems refuse to replace a hidden or system file by name.
+      if (!hidden || !SetFileAttributesW(destination_.c_str(), FILE_ATTRIBUTE_NORMAL)) return false;
+      if (!MoveFileExW(temp_.c_str(), destination_.c_str(), flags)) {
+        SetFileAttributesW(destination_.c_str(), attributes_);
+        return false;
+      }
+    }
+    placed_ = true;
+    if (time) {
+      // The name may have brought back the replaced file's creation time.
+      Handle placed(CreateFileW(destination_.c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!placed.valid() || !SetTimesOf(placed.get(), *time)) return false;
+    }
+    if (hidden && !SetFileAttributesW(destination_.c_str(), attributes_ & kKeptAttributes))
+      return false;
+    return true;
+  }
+
+ private:
+  bool Close() {
+    if (file_ == INVALID_HANDLE_VALUE) return true;
+    bool ok = CloseHandle(file_) != FALSE;
+    file_ = INVALID_HANDLE_VALUE;
+    return ok;
+  }
+  HANDLE file_;
+  std::wstring temp_, destination_;
+  DWORD attributes_;
+  bool placed_ = false;
+};
+
+std::string Narrow(const wchar_t* text) {
+  int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
+  out.resize(size_t(n - 1));
+  return out;
+}
+
+// The running update dialog, whose keyboard messages the pump hands to it.
+HWND runningDialog = nullptr;
+
 typedef BOOL(WINAPI* FreeSpaceExProc)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                       PULARGE_INTEGER);
 
@@ -95,7 +193,11 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_INITDIALOG:
       handler = reinterpret_cast<DialogHandler*>(lParam);
       SetWindowLongPtrA(dialog, DWLP_USER, LONG_PTR(handler));
+      runningDialog = dialog;
       handler->OnInit(dialog);
+      return 0;
+    case WM_DESTROY:
+      if (runningDialog == dialog) runningDialog = nullptr;
       return 0;
     case WM_COMMAND:
       if (handler) handler->OnCommand(dialog, uintptr_t(wParam));
@@ -122,7 +224,11 @@ class Win32Platform : public Platform {
   bool CreateDirectory(const char* path) override {
     return CreateDirectoryA(path, nullptr) != FALSE;
   }
-  bool DeleteFile(const char* path) override { return DeleteFileA(path) != FALSE; }
+  bool DeleteFile(const char* path) override {
+    if (std::strlen(path) < MAX_PATH) return DeleteFileA(path) != FALSE;
+    std::wstring wide;
+    return LongPath(path, &wide) && DeleteFileW(wide.c_str()) != FALSE;
+  }
 
   std::unique_ptr<ReadableFile> OpenForRead(const char* path) override {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -131,32 +237,36 @@ class Win32Platform : public Platform {
     return std::make_unique<Win32File>(h);
   }
 
-  bool WriteFileReplacing(const char* path, const void* data, uint32_t size,
-                          const uint64_t* time) override {
-    DWORD existing = GetFileAttributesA(path);
+  std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) override {
+    std::wstring destination;
+    if (!LongPath(path, &destination)) return nullptr;
+    DWORD existing = GetFileAttributesW(destination.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES &&
         (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-      return false;
-    // Beside the destination, so that the final rename stays on one volume.
-    char temp[MAX_PATH + 32];
-    int n = std::snprintf(temp, sizeof temp, "%s.~%lx.tmp", path, GetCurrentProcessId());
-    if (n < 0 || n >= MAX_PATH) return false;
-    bool ok;
-    {
-      Handle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file.valid()) return false;
-      DWORD written = 0;
-      ok = WriteFile(file.get(), data, size, &written, nullptr) && written == size;
-      if (ok && time) {
-        FILETIME ft = ToFileTime(*time);
-        ok = SetFileTime(file.get(), &ft, &ft, &ft) != FALSE;
-      }
-      if (ok) ok = FlushFileBuffers(file.get()) != FALSE;
-    }
-    if (ok) ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    if (!ok) DeleteFileA(temp);
-    return ok;
+      return nullptr;
+    // Beside the destination, so that the final rename stays on one volume;
+    // no sharing, so that no other copy deletes it while it is written.
+    wchar_t suffix[24];
+    swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
+    std::wstring temp = destination + suffix;
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Replacement>(file, temp, destination, existing);
+  }
+
+  void FindFiles(const char* pattern, std::vector<std::string>* names) override {
+    names->clear();
+    std::wstring wide;
+    if (!LongPath(pattern, &wide)) return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      names->push_back(Narrow(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
   }
 
   FreeSpaceQuery DiskFreeSpaceEx(const char* root, uint64_t* freeToCaller, uint64_t* totalBytes,
@@ -200,6 +310,16 @@ class Win32Platform : public Platform {
 
   void GetTempFolder(char out[260]) override { GetTempPathA(260, out); }
   uint32_t ProcessId() override { return GetCurrentProcessId(); }
+  bool ProcessIsAlive(uint32_t pid) override {
+    // The limited right exists from Vista on; older systems know the full one.
+    HANDLE process = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, pid);
+    if (!process) process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;  // exists, not ours to see
+    DWORD code = 0;
+    bool alive = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+  }
 
   ShellCopyResult ShellCopy(Window owner, const char* from, const char* to,
                             uint32_t flags) override {
@@ -278,6 +398,20 @@ class Win32Platform : public Platform {
   }
   void SetCursor(Cursor cursor) override {
     ::SetCursor(LoadCursorA(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
+  }
+  void PumpPendingMessages() override {
+    // Bounded, so that a message that keeps coming back cannot hold the
+    // update up; what is left waits for the next call.
+    MSG msg;
+    for (int n = 0; n < 256 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(int(msg.wParam));  // the modal loop must still see it
+        return;
+      }
+      if (runningDialog && IsDialogMessageA(runningDialog, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
   }
   intptr_t RunDialog(int templateId, DialogHandler& handler) override {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,

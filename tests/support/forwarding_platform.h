@@ -37,9 +37,10 @@ class ForwardingPlatform : public platform::Platform {
   std::unique_ptr<platform::ReadableFile> OpenForRead(const char* p) override {
     return inner_.OpenForRead(p);
   }
-  bool WriteFileReplacing(const char* p, const void* d, uint32_t n, const uint64_t* t) override {
-    return inner_.WriteFileReplacing(p, d, n, t);
+  std::unique_ptr<platform::ReplacementFile> BeginReplacement(const char* p) override {
+    return inner_.BeginReplacement(p);
   }
+  void FindFiles(const char* p, std::vector<std::string>* n) override { inner_.FindFiles(p, n); }
   platform::FreeSpaceQuery DiskFreeSpaceEx(const char* r, uint64_t* a, uint64_t* b,
                                            uint64_t* c) override {
     return inner_.DiskFreeSpaceEx(r, a, b, c);
@@ -51,6 +52,7 @@ class ForwardingPlatform : public platform::Platform {
   uint32_t DriveType(const char* r) override { return inner_.DriveType(r); }
   void GetTempFolder(char out[260]) override { inner_.GetTempFolder(out); }
   uint32_t ProcessId() override { return inner_.ProcessId(); }
+  bool ProcessIsAlive(uint32_t pid) override { return inner_.ProcessIsAlive(pid); }
   platform::ShellCopyResult ShellCopy(platform::Window o, const char* f, const char* t,
                                       uint32_t fl) override {
     return inner_.ShellCopy(o, f, t, fl);
@@ -80,6 +82,7 @@ class ForwardingPlatform : public platform::Platform {
   void FocusDlgItem(platform::Window d, int id) override { inner_.FocusDlgItem(d, id); }
   void EndDialog(platform::Window d, intptr_t c) override { inner_.EndDialog(d, c); }
   void SetCursor(platform::Cursor c) override { inner_.SetCursor(c); }
+  void PumpPendingMessages() override { inner_.PumpPendingMessages(); }
   intptr_t RunDialog(int id, platform::DialogHandler& h) override {
     return inner_.RunDialog(id, h);
   }

@@ -22,7 +22,7 @@ constexpr char kSetupIni[] =
     "GameExe=GAME.EXE\r\nUninstExe=UNINST.EXE\r\nSetupBmp=A.BMP\r\nInstallSelects=1\r\n"
     "InstallTitle0=STD\r\nInstallFiles0=GAME.EXE\r\nShortcuts=0\r\nGameClass=GAMECLASS\r\n";
 constexpr char kKey[] = "Software\\TAVRIN\\HOSHI";
-constexpr char kTempIni[] = "C:\\TMP\\UPDATE-4242.INI";
+constexpr char kTempIni[] = "C:\\TMP\\UPDATE-1092.INI";
 
 // An installed game and an updater for it; messages are compared in UTF-8.
 void Prepare(UpdaterWorld& world, const std::string& updateIni, bool registry = true) {
@@ -71,7 +71,7 @@ class StartupTest : public ::testing::Test {
     int code = RunUpdater();
     EXPECT_EQ(world.os.deletions().size(), 1u) << "clean-up runs exactly once";
     EXPECT_FALSE(Updater.Archive) << "archive released";
-    EXPECT_FALSE(world.Exists("TMP/UPDATE-4242.INI"));
+    EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
     EXPECT_EQ(Updater.OwnerWindow, nullptr);
     return code;
   }
@@ -121,12 +121,13 @@ TEST_F(StartupTest, TemporaryFolderTooLongFailsTheExtractionStep) {
 }
 
 TEST_F(StartupTest, EachProcessExtractsItsOwnCopy) {
-  world.os.SetProcessId(77);
-  world.Put("TMP/UPDATE-4242.INI", "another process's copy");
+  world.os.SetProcessId(77);  // UPDATE-4D.INI
+  world.os.processAlive = [](uint32_t pid) { return pid == 4242; };
+  world.Put("TMP/UPDATE-1092.INI", "another process's copy");
   RunUpdater();
-  EXPECT_EQ(world.os.deletions(), std::vector<std::string>{"C:\\TMP\\UPDATE-77.INI"});
-  EXPECT_EQ(world.Get("TMP/UPDATE-4242.INI"), "another process's copy");
-  EXPECT_FALSE(world.Exists("TMP/UPDATE-77.INI"));
+  EXPECT_EQ(world.os.deletions(), std::vector<std::string>{"C:\\TMP\\UPDATE-4D.INI"});
+  EXPECT_EQ(world.Get("TMP/UPDATE-1092.INI"), "another process's copy");
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-4D.INI"));
 }
 
 TEST(StartupKeysTest, RequiredSetupKeyMissingStopsWithTheSettingsBoxOnly) {
@@ -144,7 +145,7 @@ TEST(StartupKeysTest, RequiredSetupKeyMissingStopsWithTheSettingsBoxOnly) {
                                                          keys[k] + " キーが存在しません"});
     EXPECT_TRUE(world.os.registryKeysOpened().empty()) << keys[k];
     EXPECT_EQ(world.os.deletions().size(), 1u) << keys[k];
-    EXPECT_FALSE(world.Exists("TMP/UPDATE-4242.INI")) << keys[k];
+    EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI")) << keys[k];
     if (k + 1 < 4) EXPECT_FALSE(world.ProfileKeyRead(std::string("SETUP/") + keys[k + 1]));
   }
 }
@@ -401,3 +402,25 @@ TEST(MessagesTest, TextsAreTheCodePage932Originals) {
 }
 
 }  // namespace
+
+// --- leftovers of killed runs in the temporary folder
+
+TEST_F(StartupTest, CopiesOfGoneRunsAreRemovedAndLiveOnesKept) {
+  world.os.processAlive = [](uint32_t pid) { return pid == 0x64; };
+  const std::vector<std::string> gone = {"UPDATE-63.INI", "UPDATE-63.INI.~63.tmp",
+                                         "UPDATE-abc.ini"};
+  const std::vector<std::string> kept = {
+      "UPDATE-64.INI",          // a running copy's
+      "UPDATE-64.INI.~64.tmp",  // being extracted by it
+      "UPDATE-63.INI.~64.tmp",  // written by a running copy
+      "UPDATE-XYZ.INI",         // not a process id
+      "UPDATE-123456789.INI",   // too long for one
+      "UPDATE-63.INI.BAK",      // not ours
+      "UPDATE.INI"};
+  for (const auto& name : gone) world.Put("TMP/" + name, "x");
+  for (const auto& name : kept) world.Put("TMP/" + name, "x");
+  EXPECT_EQ(RunUpdater(), 1);
+  for (const auto& name : gone) EXPECT_FALSE(world.Exists("TMP/" + name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(world.Exists("TMP/" + name)) << name;
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+}

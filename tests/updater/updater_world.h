@@ -33,6 +33,8 @@ class UpdaterWorld {
     for (const char* folder : {"GAME", "SAVE", "TMP"}) MakeFolder(folder);
     os.MapDrive('C', root.path());
     os.SetTempFolder("C:\\TMP\\");
+    // No other updater runs unless a test says so.
+    os.processAlive = [](uint32_t) { return false; };
     std::strcpy(Updater.InstPath, "C:\\GAME");
     std::strcpy(Updater.DataPath, "C:\\SAVE");
     std::strcpy(Updater.GameTitle, "GAME");
