@@ -70,7 +70,9 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
     if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > lastEnd) lastEnd = uint64_t(s.rawOffset) + s.rawSize;
   if (!TrailerIsDroppable(image, lastEnd, pe))
     return Refuse(why, "data follows the last section that is neither a certificate nor a symbol table");
-  if (data.size() > 0x7FFF0000u) return Refuse(why, "the resource is too large for an image");
+  // Bounds every offset the section will hold well inside 32 bits.
+  if (image.size() > 0x7FFF0000u || data.size() > 0x7FFF0000u - image.size())
+    return Refuse(why, "the resource is too large for an image");
 
   ResourceNode root;
   if (!ReadResourceTree(image.data(), image.size(), pe, &root, why)) return false;
