@@ -57,6 +57,10 @@ head -c 700 "$work/UPDATE.EXE" >"$work/CUT.EXE"
 expect_refusal 1 'PE file that cannot be read' "$qa2" verify "$work/CUT.EXE"
 expect_refusal 3 'cannot open' "$qa2" build --stub "$work/none.exe" samples/update "$work/NONE.EXE"
 [ ! -e "$work/NONE.EXE" ] || fail "a refused build left a file"
+# Broken UPDATE.EXEs, read by the sanitizer build where there is one.
+asan_qa2=$root/build-asan/tools/qa2
+[ -x "$asan_qa2" ] || asan_qa2=$qa2
+ASAN_OPTIONS=detect_leaks=1 "$py" tests/qa2/exe_cases.py "$asan_qa2" samples/update "$work/cases"
 
 echo "--- signing"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
