@@ -80,7 +80,8 @@ int CollectMembers(const std::string& dir, std::vector<FolderMember>* out) {
 
 // Reads the result as the updater will: the resource found in the file, the
 // archive opened from it, every member decoded and compared with its file.
-bool ReadBack(const std::vector<uint8_t>& exe, const std::vector<FolderMember>& members, std::string* error) {
+bool ReadBack(const std::vector<uint8_t>& exe, const std::vector<BuildMember>& members,
+              const std::vector<FolderMember>& files, std::string* error) {
   size_t offset = 0, length = 0;
   if (!FindUpdateResource(exe.data(), exe.size(), &offset, &length, error)) return false;
   const uint8_t* image = exe.data() + offset;
@@ -96,13 +97,13 @@ bool ReadBack(const std::vector<uint8_t>& exe, const std::vector<FolderMember>& 
     return false;
   }
   for (uint32_t i = 0; i < archive->entryCount(); ++i) {
-    const BuildMember& m = members[i].member;
+    const BuildMember& m = members[i];
     DecodeError decode = DecodeError::None;
     MemoryBlock bytes = ReadArchiveMember(*archive, image, length, i, &decode);
     const ArchiveEntry e = archive->entry(i);
     if (!bytes.ok() || bytes.size() != m.data.size() || std::strncmp(e.name, m.name.c_str(), kArchiveNameField) != 0 ||
         e.fileTime != m.fileTime || (bytes.size() && std::memcmp(bytes.data(), m.data.data(), bytes.size()) != 0)) {
-      *error = "member " + members[i].shown + " does not read back as its file";
+      *error = "member " + files[i].shown + " does not read back as its file";
       return false;
     }
   }
@@ -171,7 +172,7 @@ int RunBuild(const std::vector<std::string>& args) {
   if (int rc = CollectMembers(dir, &members)) return rc;
   std::vector<BuildMember> toBuild;
   toBuild.reserve(members.size());
-  for (FolderMember& m : members) toBuild.push_back(m.member);
+  for (FolderMember& m : members) toBuild.push_back(std::move(m.member));
   std::vector<uint8_t> archive;
   BuildReport report;
   if (!BuildArchive(toBuild, options, &archive, &report)) {
@@ -180,7 +181,6 @@ int RunBuild(const std::vector<std::string>& args) {
                                             " bytes, more than the format's 4 GiB - 1");
     return Fail(kCommand, kExitUsage, members[report.member].path + ": " + DescribeBuildError(report.error));
   }
-  toBuild.clear();
 
   std::vector<uint8_t> exe;
   pe::WriteNotes notes;
@@ -190,7 +190,7 @@ int RunBuild(const std::vector<std::string>& args) {
                                           " cannot take the archive: " + error);
   if (notes.droppedCertificate)
     std::fprintf(stderr, "qa2 build: the stub's signature was dropped; sign %s again\n", outPath.c_str());
-  if (!ReadBack(exe, members, &error))
+  if (!ReadBack(exe, toBuild, members, &error))
     return Fail(kCommand, kExitBadArchive, "the result does not read back, nothing written: " + error);
   if (!WriteFileBytes(outPath, exe, &error)) return Fail(kCommand, kExitIo, error);
   std::printf("%s: %zu bytes, %zu members, archive %zu bytes\n", outPath.c_str(), exe.size(), members.size(),
