@@ -6,7 +6,7 @@ import re
 import shutil
 import subprocess
 
-from common import E2E_DIR, QA2, QA2_EXE, ROOT, Failure, Skip, cp932, hexify, linux_path, windows_path
+from common import E2E_DIR, QA2, QA2_EXE, ROOT, WIN32_BUILD, Failure, Skip, cp932, hexify, linux_path, windows_path
 from scenario import parse_time
 
 
@@ -123,11 +123,15 @@ class SetupSteps:
         result with a test certificate and checks the signature."""
         os.makedirs(self.work, exist_ok=True)
         update = os.path.join(self.work, "update")
+        # The stub of the Windows build the rig runs (the one qa2 carries,
+        # unless the rig runs another build, a 64-bit one say).
         force_opt = ["--force"] if force else []
-        run([QA2, "build", update, self.exe] + force_opt, "qa2 build")
+        stub = ["--stub", os.path.join(WIN32_BUILD, "updater", "UPDATE.EXE")]
+        run([QA2, "build", update, self.exe] + force_opt + stub, "qa2 build")
         if wine_qa2:
             other = os.path.join(self.work, "UPDATE-WINE.EXE")
-            run(["wine", QA2_EXE, "build", windows_path(update), windows_path(other)] + force_opt,
+            run(["wine", QA2_EXE, "build", windows_path(update), windows_path(other), "--stub",
+                 windows_path(stub[1])] + force_opt,
                 "wine qa2.exe build")
             if open(other, "rb").read() != open(self.exe, "rb").read():
                 raise Failure("qa2.exe under Wine built other bytes than qa2")
