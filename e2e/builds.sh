@@ -12,8 +12,9 @@ e2e_builds() {
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
   if [ ! -f "$QA_NATIVE_BUILD/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$QA_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF >/dev/null
+    cmake -S "$root" -B "$QA_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF \
+      -DQA_STUB_BUILD="$QA_WIN32_BUILD" >/dev/null
   fi
-  cmake --build "$QA_WIN32_BUILD" -j "$jobs" --target updater_exe e2e_driver e2e_fakegame >/dev/null
+  cmake --build "$QA_WIN32_BUILD" -j "$jobs" --target qa2 e2e_driver e2e_fakegame >/dev/null
   cmake --build "$QA_NATIVE_BUILD" -j "$jobs" --target qa2 >/dev/null
 }

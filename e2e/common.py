@@ -6,6 +6,9 @@ import os
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 E2E_DIR = os.environ.get("E2E_DIR", os.path.join(ROOT, "build-e2e"))
 WIN32_BUILD = os.environ.get("QA_WIN32_BUILD", os.path.join(ROOT, "build-win32"))
+NATIVE_BUILD = os.environ.get("QA_NATIVE_BUILD", os.path.join(ROOT, "build"))
+QA2 = os.path.join(NATIVE_BUILD, "tools", "qa2")
+QA2_EXE = os.path.join(WIN32_BUILD, "tools", "qa2.exe")
 PREFIX = os.environ["WINEPREFIX"]
 SHOTS = os.path.join(E2E_DIR, "screenshots")
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Runs the end-to-end scenarios (e2e/scenarios/*.scn, or the files given)
 # under Wine on a private X display, against the Win32 build in
-# $QA_WIN32_BUILD (default build-win32: UPDATE.EXE's objects, the driver, the
-# stand-in game) with qa2 from $QA_NATIVE_BUILD (default build); both are what
-# tools/build-updater relinks and packs with. Screenshots go to
-# build-e2e/screenshots/.
+# $QA_WIN32_BUILD (default build-win32: the driver, the stand-in game, qa2.exe)
+# with qa2 from $QA_NATIVE_BUILD (default build), whose `qa2 build` makes each
+# scenario's UPDATE.EXE. Screenshots go to build-e2e/screenshots/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export E2E_DIR=${E2E_DIR:-$root/build-e2e}
@@ -12,7 +11,7 @@ export QA_WIN32_BUILD=${QA_WIN32_BUILD:-$root/build-win32}
 export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
 
 for f in "$QA_WIN32_BUILD/e2e/driver.exe" "$QA_WIN32_BUILD/e2e/fakegame.exe" \
-         "$QA_WIN32_BUILD/updater/relink.env" "$QA_NATIVE_BUILD/tools/qa2"; do
+         "$QA_WIN32_BUILD/tools/qa2.exe" "$QA_NATIVE_BUILD/tools/qa2"; do
   [ -f "$f" ] || { echo "e2e: $f is missing; build first" >&2; exit 2; }
 done
 

@@ -36,7 +36,12 @@ Setup
   setattrs KIND PATH HEX        SetFileAttributesA (hidden, system...)
   registry COMPANY GAMEDIR [InstPath=P] [DataPath=P] [InstMode=N]
                                 replaces the game's key (no values: no key)
-  build [--force]               packs the update folder into UPDATE.EXE now
+  build [--force] [--sign] [--wine-qa2]
+                                packs the update folder into UPDATE.EXE now
+                                with qa2 build; --sign signs it with a test
+                                certificate (checked by osslsigncode and qa2
+                                verify); --wine-qa2 builds it again with
+                                qa2.exe under Wine and compares the bytes
   resource delete|FILE          replaces the exe's archive resource (FILE in
                                 the scenario's folder) or deletes it
 Actions

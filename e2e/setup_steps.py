@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import time
 
-from common import ROOT, Failure, Skip, cp932, hexify, linux_path, windows_path
+from common import E2E_DIR, QA2, QA2_EXE, ROOT, WIN32_BUILD, Failure, Skip, cp932, hexify, linux_path, windows_path
 from scenario import parse_time
 
 
@@ -159,16 +159,45 @@ class SetupSteps:
                 wine(["reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
 
     def do_build(self, pos, opts):
-        self.build("--force" in pos)
+        self.build("--force" in pos, sign="--sign" in pos, wine_qa2="--wine-qa2" in pos)
 
-    def build(self, force=False):
+    def build(self, force=False, sign=False, wine_qa2=False):
+        """qa2 build, as an author runs it; --wine-qa2 also builds with the
+        Windows qa2.exe under Wine and compares the bytes; --sign signs the
+        result with a test certificate and checks the signature."""
         os.makedirs(self.work, exist_ok=True)
-        cmd = [os.path.join(ROOT, "tools", "build-updater")] + (["--force"] if force else []) + [
-            os.path.join(self.work, "update"), self.exe]
-        r = subprocess.run(cmd, capture_output=True, text=True)
-        if r.returncode != 0:
-            raise Failure("build-updater failed: %s%s" % (r.stdout, r.stderr))
+        update = os.path.join(self.work, "update")
+        # The stub of the Windows build the rig runs (the one qa2 carries,
+        # unless the rig runs another build, a 64-bit one say).
+        force_opt = ["--force"] if force else []
+        stub = ["--stub", os.path.join(WIN32_BUILD, "updater", "UPDATE.EXE")]
+        run([QA2, "build", update, self.exe] + force_opt + stub, "qa2 build")
+        if wine_qa2:
+            other = os.path.join(self.work, "UPDATE-WINE.EXE")
+            run(["wine", QA2_EXE, "build", windows_path(update), windows_path(other), "--stub",
+                 windows_path(stub[1])] + force_opt,
+                "wine qa2.exe build")
+            if open(other, "rb").read() != open(self.exe, "rb").read():
+                raise Failure("qa2.exe under Wine built other bytes than qa2")
+        if sign:
+            self.sign()
         self.built = True
+
+    def sign(self):
+        keys = os.path.join(E2E_DIR, "signing")
+        key, cert = os.path.join(keys, "key.pem"), os.path.join(keys, "cert.pem")
+        if not os.path.exists(cert):
+            os.makedirs(keys, exist_ok=True)
+            run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                 "-days", "30", "-subj", "/CN=qa2 end-to-end signer"], "openssl")
+        signed = self.exe + ".signed"
+        if os.path.exists(signed):
+            os.remove(signed)
+        run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Update", "-in", self.exe,
+             "-out", signed], "osslsigncode sign")
+        run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed], "osslsigncode verify")
+        run([QA2, "verify", signed], "qa2 verify on the signed exe")
+        os.replace(signed, self.exe)
 
     def do_resource(self, pos, opts):
         if not self.built:
@@ -184,6 +213,12 @@ class SetupSteps:
             return
         source = hexify(cp932(windows_path(os.path.join(self.work, pos[0]))))
         self.driver("resource", hexify(cp932(windows_path(self.exe))), source)
+
+
+def run(cmd, what):
+    r = subprocess.run(cmd, capture_output=True, text=True)
+    if r.returncode != 0:
+        raise Failure("%s failed (%d): %s%s" % (what, r.returncode, r.stdout, r.stderr))
 
 
 def wine(args, check=True):

@@ -17,7 +17,7 @@ pkgs=(
   locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   clang libclang-rt-14-dev
   zlib1g-dev liblz4-dev gettext
-  python3
+  python3 python3-pefile osslsigncode openssl
 )
 
 need=()

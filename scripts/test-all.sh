@@ -14,13 +14,16 @@ stage() { printf '\n=== %s\n' "$*"; }
 stage "install dependencies"
 bash scripts/install-deps.sh
 
+# The native qa2s carry the updater stub of build-win32, built once for all.
+stub="-DQA_STUB_BUILD=$root/build-win32"
+
 stage "native build and unit tests (ASan + UBSan)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQA_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQA_SANITIZE=ON "$stub" >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
 stage "native release build (tools)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF "$stub" >/dev/null
 cmake --build build -j "$jobs"
 
 stage "Win32 build and unit tests under Wine"

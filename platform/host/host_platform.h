@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/tool_support.h"
 
 namespace platform {
 
@@ -213,9 +214,5 @@ void UnixFromFileTime(uint64_t fileTime, int64_t* seconds, int64_t* nanoseconds)
 // The host's INI reader, with GetPrivateProfileStringA's observable behaviour.
 uint32_t ReadIniString(const std::string& hostPath, const char* section, const char* key,
                        const char* fallback, char* buffer, uint32_t size);
-
-// Code page 932 text as UTF-8 for a terminal (bytes that do not convert are
-// shown as '?').
-std::string Cp932ToUtf8(const std::string& text);
 
 }  // namespace platform

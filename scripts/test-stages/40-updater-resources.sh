@@ -2,9 +2,9 @@
 # Checks UPDATE.EXE as a PE file: a 32-bit GUI program with exactly three
 # resources ("UPDATE" 102 in Japanese, the dialog 101 in Japanese, the
 # manifest 1 in English US), the manifest's settings and nothing else, and the
-# dialog template byte by byte. Checks the CMake-built UPDATE.EXE and one made
-# by tools/build-updater from samples/update (whose archive must be the one
-# qa2 packs from that folder).
+# dialog template byte by byte. Checks the CMake-built UPDATE.EXE (the stub)
+# and one made by `qa2 build` from samples/update (whose archive must hold
+# that folder's files).
 #   scripts/test-stages/40-updater-resources.sh [EXE...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,7 +19,7 @@ if [ ${#exes[@]} -eq 0 ]; then
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
   cmake --build "$win32" --target updater_exe >/dev/null
-  QA_WIN32_BUILD=$win32 "$root/tools/build-updater" "$root/samples/update" "$work/SAMPLE.EXE" >/dev/null
+  "$root/tools/build-updater" "$root/samples/update" "$work/SAMPLE.EXE" >/dev/null
   exes=("$win32/updater/UPDATE.EXE" "$work/SAMPLE.EXE")
 fi
 

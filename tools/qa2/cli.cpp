@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -29,7 +29,7 @@ int PrintHelp(const Command& command) {
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   if (!in) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
@@ -45,7 +45,7 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::stri
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
   std::string temp = path + ".part";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(temp), std::ios::binary | std::ios::trunc);
     if (!out) {
       *error = "cannot create " + path + ": " + std::strerror(errno);
       return false;
@@ -53,13 +53,16 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, s
     out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     if (!out.flush()) {
       *error = "cannot write " + path;
-      std::remove(temp.c_str());
+      std::error_code ignored;
+      std::filesystem::remove(std::filesystem::u8path(temp), ignored);
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    *error = "cannot replace " + path + ": " + std::strerror(errno);
-    std::remove(temp.c_str());
+  std::error_code ec;
+  std::filesystem::rename(std::filesystem::u8path(temp), std::filesystem::u8path(path), ec);
+  if (ec) {
+    *error = "cannot replace " + path + ": " + ec.message();
+    std::filesystem::remove(std::filesystem::u8path(temp), ec);
     return false;
   }
   return true;
@@ -81,10 +84,25 @@ std::string FormatFileTime(uint64_t fileTime) {
   const int64_t unix100ns = int64_t(fileTime) - 116444736000000000LL;
   int64_t seconds = unix100ns / 10000000LL;
   if (unix100ns % 10000000LL < 0) --seconds;
-  std::time_t t = std::time_t(seconds);
-  std::tm tm{};
-  char text[32] = "?";
-  if (gmtime_r(&t, &tm)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  // Days to a civil date without the C library's time functions, which differ
+  // between systems (no gmtime_r on Windows).
+  int64_t days = seconds / 86400, rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", (long long)year, (long long)month,
+                (long long)day, (long long)(rest / 3600), (long long)(rest / 60 % 60), (long long)(rest % 60));
   return text;
 }
 

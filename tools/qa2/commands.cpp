@@ -8,6 +8,7 @@ int RunVerify(const std::vector<std::string>& args);
 int RunDecompress(const std::vector<std::string>& args);
 int RunPack(const std::vector<std::string>& args);
 int RunCompress(const std::vector<std::string>& args);
+int RunBuild(const std::vector<std::string>& args);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -53,6 +54,20 @@ const std::vector<Command>& Commands() {
        "as the format allows (--fast: quickly, somewhat larger). 'qa2 decompress\n"
        "OUT X --size N', N being IN's size, gives IN back.",
        RunCompress},
+      {"build", "UPDATE_DIR OUT_EXE [--fast] [--force] [--stub FILE] [-j N]",
+       "Makes an UPDATE.EXE that carries the update folder UPDATE_DIR. The folder\n"
+       "is checked first as 'qa2 check' does; errors refuse the build (exit 1)\n"
+       "unless --force is given. Every regular file at the folder's top level\n"
+       "becomes a member named by its base name, in order of member name (code\n"
+       "page 932 bytes, ASCII letters compared as capitals), with its last-write\n"
+       "time; names are refused as 'qa2 pack' refuses them. The archive goes into\n"
+       "a copy of the updater stub this qa2 carries (or --stub FILE) as resource\n"
+       "\"UPDATE\" 102, language 1041; a signature on the stub is dropped. The\n"
+       "result is read back (resource found, archive opened, every member decoded\n"
+       "and compared) before OUT_EXE is replaced. --fast compresses quickly;\n"
+       "-j N compresses N members at once (default: one per core); neither the\n"
+       "machine nor -j changes the bytes. No other program is run.",
+       RunBuild},
   };
   return commands;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 
 namespace {
@@ -22,10 +23,12 @@ int Usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage(stderr);
-  std::string name = argv[1];
+  // UTF-8 from here on, whatever the system's code page.
+  const std::vector<std::string> all = platform::ToolArguments(argc, argv);
+  if (all.size() < 2) return Usage(stderr);
+  std::string name = all[1];
   if (name == "--help" || name == "-h" || name == "help") return Usage(stdout);
-  std::vector<std::string> args(argv + 2, argv + argc);
+  std::vector<std::string> args(all.begin() + 2, all.end());
   for (const qa2::Command& c : qa2::Commands()) {
     if (name != c.name) continue;
     if (qa2::WantsHelp(args)) return qa2::PrintHelp(c);

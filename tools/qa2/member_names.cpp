@@ -5,7 +5,7 @@
 
 #include "archive/builder.h"
 #include "platform/codepage.h"
-#include "platform/host/host_platform.h"
+#include "platform/tool_support.h"
 
 namespace qa2 {
 namespace {
@@ -16,11 +16,12 @@ std::string Hex(uint8_t byte) {
   return text;
 }
 
-// One character's UTF-8 form, or nothing when code page 932 has none (the
-// converter marks those with '?').
+// One character's UTF-8 form, or nothing when code page 932 has none: a
+// character is taken only when its UTF-8 form converts back to its bytes.
 bool ConvertCharacter(const std::string& character, std::string* out) {
-  std::string converted = platform::Cp932ToUtf8(character);
-  if (converted.empty() || converted.find('?') != std::string::npos) return false;
+  std::string converted = platform::Cp932ToUtf8(character), back;
+  if (converted.empty() || !platform::Utf8ToCp932(converted, &back) || back != character)
+    return false;
   *out = converted;
   return true;
 }

@@ -7,8 +7,10 @@
 #include "archive/archive.h"
 #include "archive/decoder.h"
 #include "platform/host/host_platform.h"
+#include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 #include "tools/qa2/member_names.h"
+#include "tools/qa2/exe_input.h"
 
 namespace qa2 {
 namespace {
@@ -22,6 +24,7 @@ struct LoadedArchive {
 int Load(const char* command, const std::string& path, LoadedArchive* out) {
   std::string error;
   if (!ReadFileBytes(path, &out->image, &error)) return Fail(command, kExitIo, error);
+  if (!ArchiveImageFromFile(&out->image, &error)) return Fail(command, kExitBadArchive, path + ": " + error);
   if (out->image.size() > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
   if (out->image.size() >= 4 && std::memcmp(out->image.data(), kArchiveMagic, 4) != 0)
     return Fail(command, kExitBadArchive, path + ": not an archive (no \"QA2\" magic)");

@@ -1,17 +1,16 @@
 // The commands that write archives and streams: pack, compress.
-#include <iconv.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive/builder.h"
 #include "archive/encoder.h"
-#include "platform/host/host_platform.h"
+#include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 
 namespace qa2 {
@@ -20,22 +19,7 @@ namespace {
 // Below this much input a run is over before progress would be worth showing.
 constexpr uint64_t kProgressThreshold = uint64_t(8) << 20;
 
-// UTF-8 to code page 932; false when some character has no form there.
-bool Utf8ToCp932(const std::string& text, std::string* out) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == iconv_t(-1)) return false;
-  std::string result(text.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* o = &result[0];
-  size_t oLeft = result.size();
-  size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-  iconv_close(cd);
-  if (r == size_t(-1) || inLeft != 0) return false;
-  result.resize(result.size() - oLeft);
-  *out = result;
-  return true;
-}
+using platform::Utf8ToCp932;
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -108,14 +92,17 @@ int RunPack(const std::vector<std::string>& args) {
       if (SameMemberName(members[j].name, members[i].name))
         return Fail("pack", kExitUsage, path + ": member name '" + shownNames[i] + "' is already taken by " +
                                             files[j] + " (names are compared without regard to case)");
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-      return Fail("pack", kExitIo, "cannot read " + path + ": " + std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return Fail("pack", kExitIo, path + " is not a file");
-    if (uint64_t(st.st_size) > 0xFFFFFFFFu)
+    std::error_code ec;
+    const std::filesystem::path fsPath = std::filesystem::u8path(path);
+    std::filesystem::file_status status = std::filesystem::status(fsPath, ec);
+    if (ec || !platform::FileTimeOfPath(path, &members[i].fileTime))
+      return Fail("pack", kExitIo, "cannot read " + path + (ec ? ": " + ec.message() : ""));
+    if (!std::filesystem::is_regular_file(status)) return Fail("pack", kExitIo, path + " is not a file");
+    const uint64_t size = std::filesystem::file_size(fsPath, ec);
+    if (ec) return Fail("pack", kExitIo, "cannot read " + path + ": " + ec.message());
+    if (size > 0xFFFFFFFFu)
       return Fail("pack", kExitUsage, path + ": larger than 4 GiB - 1 bytes, the format's limit");
-    members[i].fileTime = platform::FileTimeFromUnix(int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec));
-    total += uint64_t(st.st_size);
+    total += size;
   }
   for (const std::string& name : storeNames) {
     std::string cp932;

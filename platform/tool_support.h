@@ -1,0 +1,28 @@
+// What the author's tools (qa2) need from the system besides the updater's
+// interface: text between UTF-8 and code page 932, the command line as
+// UTF-8, and file times of files named in UTF-8. The host implementation
+// uses iconv and POSIX; the Win32 one the wide API, so that the tools work
+// under any system code page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// UTF-8 to code page 932; false when the text is not UTF-8 or some
+// character has no code page 932 form.
+bool Utf8ToCp932(const std::string& text, std::string* out);
+
+// Code page 932 text as UTF-8 for a terminal (bytes that do not convert are
+// shown as '?' or the system's replacement).
+std::string Cp932ToUtf8(const std::string& text);
+
+// The program's arguments, argv[0] included, as UTF-8.
+std::vector<std::string> ToolArguments(int argc, char** argv);
+
+// The last-write time of the file at `utf8Path` as a Windows file time.
+bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
+
+}  // namespace platform

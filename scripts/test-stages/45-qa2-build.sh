@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# qa2 build, checked by readers other than our own: it runs no other program
+# (PATH empty of tools), gives the same bytes for the same folder (any -j,
+# any place, Linux or Wine), and the result is accepted by MinGW's objdump,
+# python3-pefile (checksum, resource order), the resource check stage,
+# qa2 list/verify/extract, and osslsigncode (signed with a certificate made
+# here, verified, its archive still read; given as --stub, the signature is
+# dropped). Build folders: QA_NATIVE_BUILD (default build), QA_WIN32_BUILD
+# (default build-win32), both configured by scripts/test-all.sh.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+native=$(cd "${QA_NATIVE_BUILD:-build}" && pwd)
+win32=$(cd "${QA_WIN32_BUILD:-build-win32}" && pwd)
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+cmake --build "$native" --target qa2 >/dev/null
+cmake --build "$win32" --target qa2 >/dev/null
+qa2=$native/tools/qa2
+work=$(mktemp -d "${TMPDIR:-/tmp}/qa2-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "45-qa2-build: $*" >&2
+  exit 1
+}
+# Expects exit code $1 and a message matching $2 from the command after them.
+expect_refusal() {
+  local code=$1 pattern=$2 rc=0
+  shift 2
+  "$@" >"$work/out" 2>&1 || rc=$?
+  [ "$rc" -eq "$code" ] || fail "$* gave exit $rc, not $code: $(cat "$work/out")"
+  grep -q -- "$pattern" "$work/out" || fail "$* said: $(cat "$work/out")"
+}
+
+echo "--- no other program, same bytes"
+env -i PATH=/nonexistent "$qa2" build samples/update "$work/UPDATE.EXE"
+env -i PATH=/nonexistent "$qa2" build -j 1 samples/update "$work/J1.EXE" >/dev/null
+cp -rp samples/update "$work/elsewhere"
+env -i PATH=/nonexistent "$qa2" build -j 2 "$work/elsewhere" "$work/ELSEWHERE.EXE" >/dev/null
+cmp "$work/UPDATE.EXE" "$work/J1.EXE"
+cmp "$work/UPDATE.EXE" "$work/ELSEWHERE.EXE"
+
+echo "--- independent readers"
+i686-w64-mingw32-objdump -p "$work/UPDATE.EXE" >"$work/objdump.txt"
+grep -q "Resource Directory" "$work/objdump.txt" || fail "objdump -p finds no resources"
+"$py" scripts/pe-check.py "$work/UPDATE.EXE"
+bash scripts/test-stages/40-updater-resources.sh "$work/UPDATE.EXE"
+
+echo "--- qa2 reads an UPDATE.EXE"
+"$qa2" verify "$work/UPDATE.EXE"
+"$qa2" list "$work/UPDATE.EXE" >/dev/null
+mkdir "$work/x"
+"$qa2" extract "$work/UPDATE.EXE" -C "$work/x" >/dev/null
+diff -r samples/update "$work/x"
+expect_refusal 1 'without an update archive (resource "UPDATE" 102)' "$qa2" list "$win32/e2e/driver.exe"
+head -c 700 "$work/UPDATE.EXE" >"$work/CUT.EXE"
+expect_refusal 1 'PE file that cannot be read' "$qa2" verify "$work/CUT.EXE"
+expect_refusal 3 'cannot open' "$qa2" build --stub "$work/none.exe" samples/update "$work/NONE.EXE"
+[ ! -e "$work/NONE.EXE" ] || fail "a refused build left a file"
+# Broken UPDATE.EXEs, read by the sanitizer build where there is one.
+asan_qa2=$root/build-asan/tools/qa2
+[ -x "$asan_qa2" ] || asan_qa2=$qa2
+ASAN_OPTIONS=detect_leaks=1 "$py" tests/qa2/exe_cases.py "$asan_qa2" samples/update "$work/cases"
+
+echo "--- signing"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=qa2 test signer" 2>/dev/null
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Update" \
+  -in "$work/UPDATE.EXE" -out "$work/SIGNED.EXE" >/dev/null
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/SIGNED.EXE" >"$work/verify.txt" 2>&1 ||
+  fail "osslsigncode verify: $(cat "$work/verify.txt")"
+"$qa2" verify "$work/SIGNED.EXE"
+"$qa2" build --stub "$work/SIGNED.EXE" samples/update "$work/RESTUBBED.EXE" 2>"$work/err" >/dev/null
+grep -q "signature was dropped" "$work/err" || fail "no word of the dropped signature"
+# Dropping the signature and writing again gives what the clean stub gives.
+cmp "$work/UPDATE.EXE" "$work/RESTUBBED.EXE"
+
+echo "--- qa2.exe under Wine"
+# QA_WINE_RUN / QA_WINE name another Wine (64-bit, with a 64-bit Windows
+# build, where the kernel runs no 32-bit programs); qa2.exe then carries that
+# build's stub, so the Linux side is given the same one.
+wine_run=${QA_WINE_RUN:-scripts/wine-run}
+wine_bin=${QA_WINE:-wine}
+if [ -n "${QA_WINE_RUN:-}" ]; then
+  export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/qa2-wine64}
+else
+  export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/qa2-wine}
+fi
+zpath() { printf 'Z:%s' "${1//\//\\}"; }
+if ! "$wine_run" cmd /c exit >/dev/null 2>&1; then
+  echo "45-qa2-build: Wine cannot run programs here; qa2.exe not checked" >&2
+else
+  stub=$win32/updater/UPDATE.EXE
+  "$qa2" build --stub "$stub" samples/update "$work/LINUX.EXE" >/dev/null
+  "$wine_run" "$win32/tools/qa2.exe" build samples/update "$(zpath "$work/WINE.EXE")" >/dev/null
+  cmp "$work/LINUX.EXE" "$work/WINE.EXE"
+  # Japanese names under a system code page that has no form for them: only
+  # the wide API reaches them.
+  jp="$work/更新"
+  cp -rp samples/update "$jp"
+  printf 'read me\r\n' >"$jp/説明.TXT"
+  touch -d '2024-05-06 07:08:09' "$jp/説明.TXT"
+  "$qa2" build --stub "$stub" "$jp" "$work/JP.EXE" >/dev/null
+  LC_ALL=C.UTF-8 LANG=C.UTF-8 WINEDEBUG=-all "$wine_bin" "$win32/tools/qa2.exe" build \
+    "$(zpath "$jp")" "$(zpath "$work/JP-WINE.EXE")" >/dev/null
+  cmp "$work/JP.EXE" "$work/JP-WINE.EXE"
+  "$qa2" list "$work/JP.EXE" | grep -q "説明.TXT" || fail "the Japanese member is missing"
+fi
+echo "qa2 build: all checks passed"

@@ -1,0 +1,337 @@
+// The PE reader and resource writer against a small image laid out as the
+// MinGW linker lays out UPDATE.EXE: .text, .rsrc, then .reloc.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/pe/pe_image.h"
+#include "tools/pe/pe_resources.h"
+#include "tools/pe/pe_writer.h"
+
+namespace {
+
+using pe::Load16;
+using pe::Load32;
+using pe::Store16;
+using pe::Store32;
+
+constexpr uint32_t kNt = 0x80;
+constexpr uint32_t kOpt = kNt + 24;
+constexpr uint32_t kDirs = kOpt + 96;
+constexpr uint32_t kTable = kOpt + 224;
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+pe::ResourceNode Leaf(const std::string& text, uint32_t codePage = 0) {
+  pe::ResourceNode n;
+  n.leaf = true;
+  n.data = Bytes(text);
+  n.codePage = codePage;
+  return n;
+}
+
+// The stub's resources: dialog 101, the manifest, an empty archive; and a
+// few more named types to see the order.
+pe::ResourceNode StubResources() {
+  pe::ResourceNode root;
+  root.ids[24].ids[1].ids[1033] = Leaf("<assembly/>", 1252);
+  root.ids[5].ids[101].ids[1041] = Leaf("dialog template bytes");
+  root.named[u"UPDATE"].ids[102].ids[1041] = Leaf(std::string("QA2\0\0\0\0\0\x10\0\0\0\0\0\0\0", 16));
+  root.named[u"zeta"].ids[1].ids[0] = Leaf("z");
+  root.named[u"ALPHA"].ids[7].ids[0] = Leaf("a");
+  return root;
+}
+
+struct Layout {
+  uint32_t rsrcRaw, relocRaw, relocVa;
+};
+
+// An image with .text (0x1000), .rsrc (0x2000) and .reloc after it.
+std::vector<uint8_t> MakeImage(const pe::ResourceNode& resources, Layout* layout = nullptr) {
+  const std::vector<uint8_t> rsrc = pe::WriteResourceSection(resources, 0x2000);
+  const uint32_t rsrcRaw = (uint32_t(rsrc.size()) + 0x1FF) & ~0x1FFu;
+  const uint32_t relocVa = 0x2000 + ((uint32_t(rsrc.size()) + 0xFFF) & ~0xFFFu);
+  std::vector<uint8_t> image(0x400 + 0x200 + rsrcRaw + 0x200, 0);
+  uint8_t* p = image.data();
+  p[0] = 'M';
+  p[1] = 'Z';
+  Store32(p + 0x3C, kNt);
+  std::memcpy(p + kNt, "PE\0\0", 4);
+  Store16(p + kNt + 4, 0x14C);
+  Store16(p + kNt + 6, 3);
+  Store16(p + kNt + 20, 224);
+  Store16(p + kOpt, 0x10B);
+  Store32(p + kOpt + 8, 0x200 + rsrcRaw + 0x200);  // initialized data
+  Store32(p + kOpt + 32, 0x1000);
+  Store32(p + kOpt + 36, 0x200);
+  Store32(p + kOpt + 56, relocVa + 0x1000);
+  Store32(p + kOpt + 60, 0x400);
+  Store32(p + kOpt + 92, 16);
+  Store32(p + kDirs + 8 * 2, 0x2000);
+  Store32(p + kDirs + 8 * 2 + 4, uint32_t(rsrc.size()));
+  Store32(p + kDirs + 8 * 5, relocVa);
+  Store32(p + kDirs + 8 * 5 + 4, 12);
+  struct Sec {
+    const char* name;
+    uint32_t vsize, va, raw, rawAt, flags;
+  } sections[] = {
+      {".text", 0x10, 0x1000, 0x200, 0x400, 0x60000020},
+      {".rsrc", uint32_t(rsrc.size()), 0x2000, rsrcRaw, 0x600, 0xC0000040},
+      {".reloc", 12, relocVa, 0x200, 0x600 + rsrcRaw, 0x42000040},
+  };
+  for (int i = 0; i < 3; ++i) {
+    uint8_t* h = p + kTable + 40 * i;
+    std::memcpy(h, sections[i].name, std::strlen(sections[i].name));
+    Store32(h + 8, sections[i].vsize);
+    Store32(h + 12, sections[i].va);
+    Store32(h + 16, sections[i].raw);
+    Store32(h + 20, sections[i].rawAt);
+    Store32(h + 36, sections[i].flags);
+  }
+  std::memset(p + 0x400, 0xC3, 0x10);
+  std::copy(rsrc.begin(), rsrc.end(), image.begin() + 0x600);
+  // One relocation block: page 0x1000, two entries.
+  uint8_t* reloc = p + 0x600 + rsrcRaw;
+  Store32(reloc, 0x1000);
+  Store32(reloc + 4, 12);
+  Store16(reloc + 8, 0x3004);
+  Store16(reloc + 10, 0x3008);
+  Store32(p + kOpt + 64, pe::ComputeChecksum(image.data(), image.size(), kOpt + 64));
+  if (layout) *layout = {rsrcRaw, 0x600 + rsrcRaw, relocVa};
+  return image;
+}
+
+std::vector<uint8_t> Resource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id) {
+  pe::PeImage pe;
+  std::string why;
+  EXPECT_TRUE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << why;
+  pe::FileSpan span;
+  if (!pe::FindNamedTypeResource(image.data(), image.size(), pe, type, id, &span, &why)) return {};
+  return std::vector<uint8_t>(image.begin() + span.offset, image.begin() + span.offset + span.size);
+}
+
+std::vector<uint8_t> SetArchive(const std::vector<uint8_t>& image, const std::vector<uint8_t>& archive,
+                                pe::WriteNotes* notes = nullptr) {
+  std::vector<uint8_t> out;
+  pe::WriteNotes ignored;
+  std::string why;
+  EXPECT_TRUE(pe::SetNamedTypeResource(image, u"UPDATE", 102, 1041, archive, &out, notes ? notes : &ignored, &why))
+      << why;
+  return out;
+}
+
+std::vector<uint8_t> Payload(size_t n) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(i * 7 + 3);
+  return v;
+}
+
+TEST(PeWriter, ArchiveGoesInAndEveryOtherResourceStaysByteForByte) {
+  const std::vector<uint8_t> stub = MakeImage(StubResources());
+  const std::vector<uint8_t> archive = Payload(10000);
+  const std::vector<uint8_t> out = SetArchive(stub, archive);
+  EXPECT_EQ(Resource(out, u"UPDATE", 102), archive);
+  pe::PeImage pe;
+  std::string why;
+  ASSERT_TRUE(pe::ParsePe(out.data(), out.size(), &pe, &why));
+  pe::ResourceNode before, after;
+  pe::PeImage stubPe;
+  ASSERT_TRUE(pe::ParsePe(stub.data(), stub.size(), &stubPe, &why));
+  ASSERT_TRUE(pe::ReadResourceTree(stub.data(), stub.size(), stubPe, &before, &why)) << why;
+  ASSERT_TRUE(pe::ReadResourceTree(out.data(), out.size(), pe, &after, &why)) << why;
+  EXPECT_EQ(after.ids[5].ids[101].ids[1041].data, before.ids[5].ids[101].ids[1041].data);
+  EXPECT_EQ(after.ids[24].ids[1].ids[1033].data, before.ids[24].ids[1].ids[1033].data);
+  EXPECT_EQ(after.ids[24].ids[1].ids[1033].codePage, 1252u);
+  EXPECT_EQ(after.named.size(), 3u);
+  EXPECT_EQ(after.named[u"UPDATE"].ids[102].ids.size(), 1u);
+}
+
+TEST(PeWriter, HeadersFollowTheGrownSectionAndRelocationsMove) {
+  Layout layout;
+  const std::vector<uint8_t> stub = MakeImage(StubResources(), &layout);
+  const std::vector<uint8_t> out = SetArchive(stub, Payload(3 * 4096 + 5));
+  pe::PeImage pe;
+  std::string why;
+  ASSERT_TRUE(pe::ParsePe(out.data(), out.size(), &pe, &why)) << why;
+  ASSERT_EQ(pe.sections.size(), 3u);
+  const pe::Section& rsrc = pe.sections[1];
+  const pe::Section& reloc = pe.sections[2];
+  EXPECT_EQ(rsrc.virtualAddress, 0x2000u);
+  EXPECT_EQ(rsrc.virtualSize, pe.directory(pe::kDirResources).size);
+  EXPECT_EQ(rsrc.rawSize % 0x200, 0u);
+  EXPECT_GE(rsrc.rawSize, rsrc.virtualSize);
+  EXPECT_EQ(reloc.virtualAddress % 0x1000, 0u);
+  EXPECT_GE(reloc.virtualAddress, rsrc.virtualAddress + rsrc.virtualSize);
+  EXPECT_EQ(reloc.rawOffset, rsrc.rawOffset + rsrc.rawSize);
+  EXPECT_EQ(pe.directory(pe::kDirBaseRelocations).rva, reloc.virtualAddress);
+  EXPECT_EQ(0, std::memcmp(out.data() + reloc.rawOffset, stub.data() + layout.relocRaw, 12));
+  EXPECT_EQ(out.size(), size_t(reloc.rawOffset) + reloc.rawSize);
+  EXPECT_EQ(Load32(out.data() + kOpt + 56), reloc.virtualAddress + 0x1000);
+  EXPECT_EQ(Load32(out.data() + kOpt + 8), 0x200 + rsrc.rawSize + 0x200);
+  EXPECT_EQ(Load32(out.data() + kOpt + 64), pe::ComputeChecksum(out.data(), out.size(), kOpt + 64));
+}
+
+TEST(PeWriter, WritingAgainGivesTheSameBytesAsWritingIntoTheStub) {
+  const std::vector<uint8_t> stub = MakeImage(StubResources());
+  const std::vector<uint8_t> big = SetArchive(stub, Payload(50000));
+  EXPECT_EQ(SetArchive(big, Payload(100)), SetArchive(stub, Payload(100)));
+  EXPECT_EQ(SetArchive(stub, Payload(100)), SetArchive(stub, Payload(100)));
+}
+
+// The order the system's binary search needs, read from the raw tables.
+TEST(PeWriter, DirectoriesListNamesFirstCaseInsensitivelyThenIdsAscending) {
+  const std::vector<uint8_t> section = pe::WriteResourceSection(StubResources(), 0x2000);
+  const uint8_t* root = section.data();
+  ASSERT_EQ(Load16(root + 12), 3);  // named
+  ASSERT_EQ(Load16(root + 14), 2);  // ids
+  std::vector<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    uint32_t nameField = Load32(root + 16 + 8 * i);
+    ASSERT_TRUE(nameField & 0x80000000u);
+    const uint8_t* s = section.data() + (nameField & 0x7FFFFFFFu);
+    std::string name;
+    for (int k = 0; k < Load16(s); ++k) name.push_back(char(Load16(s + 2 + 2 * k)));
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"ALPHA", "UPDATE", "zeta"}));
+  EXPECT_EQ(Load32(root + 16 + 8 * 3), 5u);
+  EXPECT_EQ(Load32(root + 16 + 8 * 4), 24u);
+  pe::ResourceNameLess less;
+  EXPECT_TRUE(less(u"update", u"UPDATEX"));
+  EXPECT_FALSE(less(u"update", u"UPDATE"));
+  EXPECT_FALSE(less(u"UPDATE", u"update"));
+}
+
+TEST(PeWriter, SignatureAndSymbolsAreDropped) {
+  std::vector<uint8_t> stub = MakeImage(StubResources());
+  const uint32_t certAt = uint32_t(stub.size());
+  stub.resize(stub.size() + 0x100, 0x5A);
+  Store32(stub.data() + kDirs + 8 * 4, certAt);
+  Store32(stub.data() + kDirs + 8 * 4 + 4, 0x100);
+  pe::WriteNotes notes;
+  const std::vector<uint8_t> out = SetArchive(stub, Payload(10), &notes);
+  EXPECT_TRUE(notes.droppedCertificate);
+  EXPECT_EQ(Load32(out.data() + kDirs + 8 * 4), 0u);
+  EXPECT_EQ(Load32(out.data() + kDirs + 8 * 4 + 4), 0u);
+  EXPECT_EQ(out, SetArchive(MakeImage(StubResources()), Payload(10)));
+
+  std::vector<uint8_t> withSymbols = MakeImage(StubResources());
+  Store32(withSymbols.data() + kNt + 12, uint32_t(withSymbols.size()));
+  Store32(withSymbols.data() + kNt + 16, 3);
+  withSymbols.resize(withSymbols.size() + 54, 0x77);
+  const std::vector<uint8_t> stripped = SetArchive(withSymbols, Payload(10), &notes);
+  EXPECT_TRUE(notes.droppedSymbols);
+  EXPECT_EQ(Load32(stripped.data() + kNt + 12), 0u);
+  EXPECT_EQ(stripped, SetArchive(MakeImage(StubResources()), Payload(10)));
+}
+
+TEST(PeWriter, LayoutsItCannotHandleAreRefusedByName) {
+  struct Case {
+    const char* what;
+    void (*spoil)(std::vector<uint8_t>&);
+    const char* expected;
+  } cases[] = {
+      {"a section other than .reloc after the resources",
+       [](std::vector<uint8_t>& i) { std::memcpy(i.data() + kTable + 80, ".data\0\0\0", 8); }, ".data follows"},
+      {"no resource directory", [](std::vector<uint8_t>& i) { Store32(i.data() + kDirs + 16, 0); },
+       "no resource section"},
+      {"data past the last section",
+       [](std::vector<uint8_t>& i) { i.push_back(0x99); }, "neither a certificate"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage(StubResources());
+    c.spoil(image);
+    std::vector<uint8_t> out;
+    pe::WriteNotes notes;
+    std::string why;
+    EXPECT_FALSE(pe::SetNamedTypeResource(image, u"UPDATE", 102, 1041, Payload(4), &out, &notes, &why)) << c.what;
+    EXPECT_NE(why.find(c.expected), std::string::npos) << c.what << ": " << why;
+    EXPECT_TRUE(out.empty()) << c.what;
+  }
+}
+
+// Hostile images: every reader and the writer answer false or succeed, but
+// never read outside the buffer (the sanitizer build checks that).
+void TryAll(const std::vector<uint8_t>& image) {
+  pe::PeImage pe;
+  std::string why;
+  if (pe::ParsePe(image.data(), image.size(), &pe, &why)) {
+    pe::FileSpan span;
+    pe::FindNamedTypeResource(image.data(), image.size(), pe, u"UPDATE", 102, &span, &why);
+    if (span.size) {
+      ASSERT_LE(span.offset, image.size());
+      ASSERT_LE(span.size, image.size() - span.offset);
+    }
+    pe::ResourceNode root;
+    pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why);
+  }
+  std::vector<uint8_t> out;
+  pe::WriteNotes notes;
+  pe::SetNamedTypeResource(image, u"UPDATE", 102, 1041, Payload(4), &out, &notes, &why);
+}
+
+TEST(PeReader, MalformedImagesAreRefusedWithoutStrayReads) {
+  const std::vector<uint8_t> good = MakeImage(StubResources());
+  for (size_t n = 0; n < good.size(); n += (n < 0x700 ? 1 : 61)) {
+    std::vector<uint8_t> cut(good.begin(), good.begin() + n);
+    TryAll(cut);
+  }
+  struct Case {
+    const char* what;
+    uint32_t at;
+    uint32_t value;
+  } cases[] = {
+      {"NT headers past the end", 0x3C, 0xFFFFFFF0u},
+      {"section count beyond the file", kNt + 6, 0xFFFF},
+      {"optional header size beyond the file", kNt + 20, 0xFFFF},
+      {"directory count beyond the optional header", kOpt + 92, 0x10000000},
+      {"resource directory far outside", kDirs + 16, 0x7FFFF000},
+      {"section raw data beyond the file", kTable + 40 + 20, 0xFFFFFE00u},
+      {"root entry counts beyond the section", 0x600 + 12, 0xFFFFFFFFu},
+      {"root's first entry names a subdirectory at itself", 0x600 + 16 + 4, 0x80000000u},
+      {"root's first name far outside", 0x600 + 16, 0xFFFFFFF0u},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = good;
+    Store32(image.data() + c.at, c.value);
+    TryAll(image);
+    pe::PeImage pe;
+    std::string why;
+    pe::FileSpan span;
+    bool found = pe::ParsePe(image.data(), image.size(), &pe, &why) &&
+                 pe::FindNamedTypeResource(image.data(), image.size(), pe, u"UPDATE", 102, &span, &why);
+    if (std::string(c.what) != "root's first entry names a subdirectory at itself") {
+      EXPECT_FALSE(found) << c.what;
+    }
+  }
+  // Flipped bytes all over the resource section and the headers.
+  uint32_t seed = 12345;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> image = good;
+    for (int k = 0; k < 4; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      size_t at = (seed >> 8) % 0x900;
+      if (at >= 0x300 && at < 0x600) at = kNt + (at % 0x200);
+      seed = seed * 1103515245u + 12345u;
+      image[at] = uint8_t(seed >> 16);
+    }
+    TryAll(image);
+  }
+}
+
+TEST(PeReader, ASelfReferencingDirectoryEndsAtThreeLevels) {
+  std::vector<uint8_t> image = MakeImage(StubResources());
+  // The "ALPHA" type directory's only entry points back at the root.
+  pe::PeImage pe;
+  std::string why;
+  ASSERT_TRUE(pe::ParsePe(image.data(), image.size(), &pe, &why));
+  uint32_t alpha = Load32(image.data() + 0x600 + 16 + 4) & 0x7FFFFFFFu;
+  Store32(image.data() + 0x600 + alpha + 16 + 4, 0x80000000u);
+  pe::ResourceNode root;
+  EXPECT_FALSE(pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why));
+  EXPECT_NE(why.find("three levels"), std::string::npos) << why;
+}
+
+}  // namespace

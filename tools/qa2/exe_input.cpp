@@ -1,0 +1,37 @@
+#include "tools/qa2/exe_input.h"
+
+#include "tools/pe/pe_image.h"
+#include "tools/pe/pe_resources.h"
+
+namespace qa2 {
+
+const char16_t kUpdateResourceType[] = u"UPDATE";
+
+bool FindUpdateResource(const uint8_t* data, size_t size, size_t* offset, size_t* length,
+                        std::string* error) {
+  pe::PeImage image;
+  std::string why;
+  if (!pe::ParsePe(data, size, &image, &why)) {
+    *error = "a PE file that cannot be read: " + why;
+    return false;
+  }
+  pe::FileSpan span;
+  if (!pe::FindNamedTypeResource(data, size, image, kUpdateResourceType, kUpdateResourceId, &span, &why)) {
+    *error = "a PE file without an update archive (resource \"UPDATE\" 102): " + why;
+    return false;
+  }
+  *offset = span.offset;
+  *length = span.size;
+  return true;
+}
+
+bool ArchiveImageFromFile(std::vector<uint8_t>* bytes, std::string* error) {
+  if (!pe::LooksLikePe(bytes->data(), bytes->size())) return true;
+  size_t offset = 0, length = 0;
+  if (!FindUpdateResource(bytes->data(), bytes->size(), &offset, &length, error)) return false;
+  std::vector<uint8_t> archive(bytes->begin() + offset, bytes->begin() + offset + length);
+  bytes->swap(archive);
+  return true;
+}
+
+}  // namespace qa2
