@@ -6,6 +6,8 @@ e2e_builds() {
   local root=$1 jobs=${QA_JOBS:-2}
   . "$root/scripts/wine-check.sh"
   wine_select
+  # The end-to-end runs use the Windows build that Wine runs here.
+  export QA_WIN32_BUILD=$QA_WINE_BUILD
   export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
   if [ ! -f "$QA_WIN32_BUILD/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$QA_WINE_TOOLCHAIN" \

@@ -38,10 +38,10 @@ case "$QA_WINE_MODE" in
     stages=$((stages + 1)) ;;
   win64)
     stage "this kernel runs no 32-bit programs: the Windows tests use a 64-bit build under 64-bit Wine"
-    cmake -S . -B "$QA_WIN32_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$QA_WINE_TOOLCHAIN" \
+    cmake -S . -B "$QA_WINE_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$QA_WINE_TOOLCHAIN" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$QA_WIN32_BUILD" -j "$jobs"
-    ctest --test-dir "$QA_WIN32_BUILD" --output-on-failure
+    cmake --build "$QA_WINE_BUILD" -j "$jobs"
+    ctest --test-dir "$QA_WINE_BUILD" --output-on-failure
     stages=$((stages + 1)) ;;
   *)
     (wine_skip "the Win32 unit tests") || skipped=$((skipped + 1)) ;;

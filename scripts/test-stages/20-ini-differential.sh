@@ -16,7 +16,7 @@ wine_select
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 native=${QA_NATIVE_BUILD:-build-asan}
-win32=${QA_WIN32_BUILD:-build-win32}
+win32=$QA_WINE_BUILD
 jobs=${QA_JOBS:-2}
 
 if [ ! -f "$native/CMakeCache.txt" ]; then

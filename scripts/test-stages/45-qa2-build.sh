@@ -76,23 +76,27 @@ grep -q "signature was dropped" "$work/err" || fail "no word of the dropped sign
 cmp "$work/UPDATE.EXE" "$work/RESTUBBED.EXE"
 
 echo "--- qa2.exe under Wine"
-# QA_WINE_RUN / QA_WINE name another Wine (64-bit, with a 64-bit Windows
-# build, where the kernel runs no 32-bit programs); qa2.exe then carries that
-# build's stub, so the Linux side is given the same one.
-wine_run=${QA_WINE_RUN:-scripts/wine-run}
-wine_bin=${QA_WINE:-wine}
-if [ -n "${QA_WINE_RUN:-}" ]; then
-  export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/qa2-wine64}
+# The Windows build that Wine runs here (scripts/wine-check.sh: a 64-bit one
+# where the kernel runs no 32-bit programs); its qa2.exe carries that build's
+# stub, so the Linux side is given the same one.
+. scripts/wine-check.sh
+wine_select
+wine_run=$QA_WINE_RUN
+wine_bin=$QA_WINE
+winbuild=$(cd "$QA_WINE_BUILD" 2>/dev/null && pwd || echo "$QA_WINE_BUILD")
+if [ "$QA_WINE_MODE" = win64 ]; then
+  export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/qa2-wine64} WINEARCH=win64
 else
   export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/qa2-wine}
 fi
 zpath() { printf 'Z:%s' "${1//\//\\}"; }
-if ! "$wine_run" cmd /c exit >/dev/null 2>&1; then
+if [ "$QA_WINE_MODE" = none ] || ! "$wine_run" cmd /c exit >/dev/null 2>&1; then
   echo "45-qa2-build: Wine cannot run programs here; qa2.exe not checked" >&2
 else
-  stub=$win32/updater/UPDATE.EXE
+  [ "$winbuild" = "$win32" ] || cmake --build "$winbuild" --target qa2 >/dev/null
+  stub=$winbuild/updater/UPDATE.EXE
   "$qa2" build --stub "$stub" samples/update "$work/LINUX.EXE" >/dev/null
-  "$wine_run" "$win32/tools/qa2.exe" build samples/update "$(zpath "$work/WINE.EXE")" >/dev/null
+  "$wine_run" "$winbuild/tools/qa2.exe" build samples/update "$(zpath "$work/WINE.EXE")" >/dev/null
   cmp "$work/LINUX.EXE" "$work/WINE.EXE"
   # Japanese names under a system code page that has no form for them: only
   # the wide API reaches them.
@@ -101,7 +105,7 @@ else
   printf 'read me\r\n' >"$jp/説明.TXT"
   touch -d '2024-05-06 07:08:09' "$jp/説明.TXT"
   "$qa2" build --stub "$stub" "$jp" "$work/JP.EXE" >/dev/null
-  LC_ALL=C.UTF-8 LANG=C.UTF-8 WINEDEBUG=-all "$wine_bin" "$win32/tools/qa2.exe" build \
+  LC_ALL=C.UTF-8 LANG=C.UTF-8 WINEDEBUG=-all "$wine_bin" "$winbuild/tools/qa2.exe" build \
     "$(zpath "$jp")" "$(zpath "$work/JP-WINE.EXE")" >/dev/null
   cmp "$work/JP.EXE" "$work/JP-WINE.EXE"
   "$qa2" list "$work/JP.EXE" | grep -q "説明.TXT" || fail "the Japanese member is missing"
