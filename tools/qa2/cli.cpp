@@ -34,11 +34,54 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::stri
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  // One read of the whole size: a byte-wise copy costs more than decoding.
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size < 0 || !in) {
     *error = "cannot read " + path;
     return false;
   }
+  out->resize(size_t(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(out->data()), size)) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path), temp_(path + ".part") {
+  out_.open(std::filesystem::u8path(temp_), std::ios::binary | std::ios::trunc);
+}
+
+OutputFile::~OutputFile() {
+  if (committed_) return;
+  out_.close();
+  std::error_code ignored;
+  std::filesystem::remove(std::filesystem::u8path(temp_), ignored);
+}
+
+bool OutputFile::Write(const void* data, size_t size, std::string* error) {
+  if (!out_ || !out_.write(static_cast<const char*>(data), std::streamsize(size))) {
+    *error = "cannot write " + path_;
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Commit(std::string* error) {
+  if (!out_ || !out_.flush()) {
+    *error = "cannot write " + path_;
+    return false;
+  }
+  out_.close();
+  std::error_code ec;
+  std::filesystem::rename(std::filesystem::u8path(temp_), std::filesystem::u8path(path_), ec);
+  if (ec) {
+    *error = "cannot replace " + path_ + ": " + ec.message();
+    return false;
+  }
+  committed_ = true;
   return true;
 }
 

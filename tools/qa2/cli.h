@@ -1,7 +1,9 @@
 // Shared pieces of the qa2 commands: exit codes, argument handling, files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,24 @@ int PrintHelp(const Command& command);
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error);
+
+// A file written in pieces beside `path` (as path.part) and renamed over it
+// by Commit; dropped uncommitted, the piece written so far is removed.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  bool ok() const { return bool(out_); }
+  bool Write(const void* data, size_t size, std::string* error);
+  bool Commit(std::string* error);
+
+ private:
+  std::string path_, temp_;
+  std::ofstream out_;
+  bool committed_ = false;
+};
 
 // Parses a non-negative decimal that fits in 32 bits.
 bool ParseSize(const std::string& text, uint32_t* value);

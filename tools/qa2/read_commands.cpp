@@ -15,6 +15,8 @@
 namespace qa2 {
 namespace {
 
+constexpr size_t kDecodePieceBuffer = size_t(1) << 20;
+
 struct LoadedArchive {
   std::vector<uint8_t> image;
   std::unique_ptr<UpdateArchive> archive;
@@ -145,6 +147,8 @@ int RunVerify(const std::vector<std::string>& args) {
     Fail("verify", kExitBadArchive,
          args[0] + ": member " + std::to_string(i) + " '" + DisplayName(archive.entry(i)) + "': " + what);
   };
+  // Members are decoded in pieces: a large one needs no buffer of its size.
+  std::vector<uint8_t> window(kDecodePieceBuffer);
   uint64_t offset = kArchiveHeaderSize;
   for (uint32_t i = 0; i < archive.entryCount(); ++i) {
     ArchiveEntry e = archive.entry(i);
@@ -160,8 +164,13 @@ int RunVerify(const std::vector<std::string>& args) {
       fault(i, "size " + std::to_string(e.fileSize) + " is more than a stream of " +
                    std::to_string(e.storedSize) + " bytes can decode to");
     } else if (e.IsCompressed()) {
-      std::vector<uint8_t> out(e.fileSize);
-      DecodeResult r = DecodeArchiveStream(out.data(), out.size(), a.image.data() + offset, e.storedSize);
+      ChunkedDecoder decoder(a.image.data() + offset, e.storedSize, e.fileSize, window.data(),
+                             window.size());
+      const uint8_t* piece;
+      size_t pieceSize;
+      while (decoder.Next(&piece, &pieceSize)) {
+      }
+      DecodeResult r = decoder.result();
       if (!r.ok())
         fault(i, std::string("stream is corrupt: ") + DescribeDecodeError(r.error));
       else if (r.written != e.fileSize)
@@ -193,15 +202,24 @@ int RunDecompress(const std::vector<std::string>& args) {
   }
   if (in.empty() || out.empty() || !haveSize)
     return Fail("decompress", kExitUsage, "expects IN OUT --size N (see qa2 decompress --help)");
-  std::vector<uint8_t> stream, data;
+  std::vector<uint8_t> stream;
   std::string error;
   if (!ReadFileBytes(in, &stream, &error)) return Fail("decompress", kExitIo, error);
   if (!CompressedSizeClaimFits(size, stream.size()))
     return Fail("decompress", kExitBadArchive,
                 in + ": a stream of " + std::to_string(stream.size()) + " bytes cannot decode to " +
                     std::to_string(size) + " bytes");
-  data.resize(size);
-  DecodeResult r = DecodeArchiveStream(data.data(), data.size(), stream.data(), stream.size());
+  // Decoded in pieces and written as they come: no output-sized buffer to
+  // fault in, and memory that does not grow with the output.
+  std::vector<uint8_t> window(kDecodePieceBuffer);
+  ChunkedDecoder decoder(stream.data(), stream.size(), size, window.data(), window.size());
+  OutputFile output(out);
+  if (!output.ok()) return Fail("decompress", kExitIo, "cannot create " + out);
+  const uint8_t* piece;
+  size_t pieceSize;
+  while (decoder.Next(&piece, &pieceSize))
+    if (!output.Write(piece, pieceSize, &error)) return Fail("decompress", kExitIo, error);
+  DecodeResult r = decoder.result();
   if (!r.ok())
     return Fail("decompress", kExitBadArchive,
                 in + ": " + DescribeDecodeError(r.error) + " at input byte " + std::to_string(r.consumed) +
@@ -209,7 +227,7 @@ int RunDecompress(const std::vector<std::string>& args) {
   if (r.written != size)
     return Fail("decompress", kExitBadArchive,
                 in + ": decodes to " + std::to_string(r.written) + " bytes, not " + std::to_string(size));
-  if (!WriteFileBytes(out, data, &error)) return Fail("decompress", kExitIo, error);
+  if (!output.Commit(&error)) return Fail("decompress", kExitIo, error);
   return kExitOk;
 }
 
