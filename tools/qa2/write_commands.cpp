@@ -1,5 +1,4 @@
 // The commands that write archives and streams: pack, compress.
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,29 +12,15 @@
 #include "archive/encoder.h"
 #include "platform/host/host_platform.h"
 #include "tools/qa2/cli.h"
+#include "tools/qa2/cp932.h"
 
 namespace qa2 {
 namespace {
 
 // Below this much input a run is over before progress would be worth showing.
 constexpr uint64_t kProgressThreshold = uint64_t(8) << 20;
-
-// UTF-8 to code page 932; false when some character has no form there.
-bool Utf8ToCp932(const std::string& text, std::string* out) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == iconv_t(-1)) return false;
-  std::string result(text.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* o = &result[0];
-  size_t oLeft = result.size();
-  size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-  iconv_close(cd);
-  if (r == size_t(-1) || inLeft != 0) return false;
-  result.resize(result.size() - oLeft);
-  *out = result;
-  return true;
-}
+// More threads than this would only add memory: each holds a member's work.
+constexpr uint32_t kMaxJobs = 64;
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -72,6 +57,7 @@ int RunPack(const std::vector<std::string>& args) {
   std::string out;
   std::vector<std::string> files, storeNames;
   CompressionMode mode = CompressionMode::Optimal;
+  unsigned jobs = 0;
   bool options = true;
   for (size_t i = 0; i < args.size(); ++i) {
     if (options && args[i] == "--store") {
@@ -79,6 +65,12 @@ int RunPack(const std::vector<std::string>& args) {
       storeNames.push_back(args[++i]);
     } else if (options && args[i] == "--fast") {
       mode = CompressionMode::Fast;
+    } else if (options && args[i] == "-j") {
+      uint32_t n = 0;
+      if (i + 1 >= args.size() || !ParseSize(args[i + 1], &n) || n == 0 || n > kMaxJobs)
+        return Fail("pack", kExitUsage, "-j needs a number of jobs from 1 to " + std::to_string(kMaxJobs));
+      jobs = n;
+      ++i;
     } else if (options && args[i] == "--") {
       options = false;
     } else if (options && args[i].size() > 1 && args[i][0] == '-') {
@@ -134,6 +126,7 @@ int RunPack(const std::vector<std::string>& args) {
 
   BuildOptions build;
   build.mode = mode;
+  build.jobs = jobs;
   Progress progress("pack", total);
   build.progress = [&](uint64_t done, uint64_t all) { progress.Show(done, all); };
   std::vector<uint8_t> image;
