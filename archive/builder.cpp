@@ -1,6 +1,15 @@
 #include "archive/builder.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "archive/format.h"
 #include "platform/codepage.h"
@@ -13,6 +22,125 @@ bool Fail(BuildReport* report, BuildError error, size_t member) {
   report->error = error;
   report->member = member;
   return false;
+}
+
+
+// Compresses one member into *stream; false when it stays stored.
+bool CompressMember(const BuildMember& m, CompressionMode mode, const CompressProgress& progress,
+                    std::vector<uint8_t>* stream) {
+  if (m.store || m.data.empty()) return false;
+  CompressedStream s;
+  if (!CompressArchiveStream(m.data.data(), m.data.size(), mode, &s, progress) ||
+      s.bytes.size() >= m.data.size())
+    return false;
+  *stream = std::move(s.bytes);
+  return true;
+}
+
+unsigned JobCount(unsigned asked, size_t work) {
+  unsigned jobs = asked ? asked : std::thread::hardware_concurrency();
+  if (jobs == 0) jobs = 1;
+  if (jobs > work) jobs = unsigned(work ? work : 1);
+  return jobs;
+}
+
+// Every member is compressed on its own, so the members may be taken in any
+// order by any thread and the streams are the same as one thread's. The
+// progress callback stays on the calling thread: workers publish their bytes
+// done in atomics, and the caller sums them while it waits.
+void CompressMembers(const std::vector<BuildMember>& members, const BuildOptions& options,
+                     uint64_t total, std::vector<std::vector<uint8_t>>* streams,
+                     std::vector<uint8_t>* flags) {
+  std::vector<size_t> work;
+  for (size_t i = 0; i < members.size(); ++i)
+    if (!members[i].store && !members[i].data.empty()) work.push_back(i);
+  const unsigned jobs = JobCount(options.jobs, work.size());
+
+  if (jobs <= 1) {
+    uint64_t done = 0;
+    for (size_t i = 0; i < members.size(); ++i) {
+      CompressProgress progress;
+      if (options.progress) progress = [&](size_t part) { options.progress(done + part, total); };
+      if (CompressMember(members[i], options.mode, progress, &(*streams)[i]))
+        (*flags)[i] = ENTRY_FLAG_COMPRESSED;
+      done += members[i].data.size();
+      if (options.progress) options.progress(done, total);
+    }
+    return;
+  }
+
+  // Largest first, so that no long member starts last and runs alone.
+  std::stable_sort(work.begin(), work.end(), [&](size_t a, size_t b) {
+    return members[a].data.size() > members[b].data.size();
+  });
+  std::unique_ptr<std::atomic<uint64_t>[]> partDone(new std::atomic<uint64_t>[members.size()]);
+  for (size_t i = 0; i < members.size(); ++i) partDone[i] = 0;
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable finished;
+  size_t running = 0;
+  std::exception_ptr failure;
+
+  auto worker = [&] {
+    try {
+      for (size_t k; (k = next.fetch_add(1)) < work.size();) {
+        const size_t i = work[k];
+        CompressProgress progress = [&, i](size_t part) { partDone[i] = part; };
+        if (CompressMember(members[i], options.mode, progress, &(*streams)[i]))
+          (*flags)[i] = ENTRY_FLAG_COMPRESSED;
+        partDone[i] = members[i].data.size();
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!failure) failure = std::current_exception();
+      next = work.size();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    --running;
+    finished.notify_all();
+  };
+
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < jobs; ++t) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ++running;
+    }
+    try {
+      threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+      // No more threads to be had: those started, or this one, do the work.
+      std::lock_guard<std::mutex> lock(mutex);
+      --running;
+      break;
+    }
+  }
+  if (threads.empty()) {
+    ++running;
+    worker();
+  }
+
+  uint64_t shown = UINT64_MAX;
+  auto report = [&] {
+    if (!options.progress) return;
+    uint64_t done = 0;
+    for (size_t i = 0; i < members.size(); ++i)
+      done += (members[i].store || members[i].data.empty()) ? members[i].data.size() : partDone[i].load();
+    if (done != shown) options.progress(done, total);
+    shown = done;
+  };
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (running > 0) {
+      finished.wait_for(lock, std::chrono::milliseconds(100));
+      lock.unlock();
+      report();
+      lock.lock();
+    }
+  }
+  for (std::thread& t : threads) t.join();
+  report();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -79,23 +207,7 @@ bool BuildArchive(const std::vector<BuildMember>& members, const BuildOptions& o
   // Each member's bytes as they will lie in the data area.
   std::vector<std::vector<uint8_t>> streams(members.size());
   std::vector<uint8_t> flags(members.size(), ENTRY_FLAG_STORED);
-  uint64_t done = 0;
-  for (size_t i = 0; i < members.size(); ++i) {
-    const BuildMember& m = members[i];
-    if (!m.store && !m.data.empty()) {
-      CompressedStream s;
-      CompressProgress progress;
-      if (options.progress)
-        progress = [&](size_t part) { options.progress(done + part, total); };
-      if (CompressArchiveStream(m.data.data(), m.data.size(), options.mode, &s, progress) &&
-          s.bytes.size() < m.data.size()) {
-        streams[i] = std::move(s.bytes);
-        flags[i] = ENTRY_FLAG_COMPRESSED;
-      }
-    }
-    done += m.data.size();
-    if (options.progress) options.progress(done, total);
-  }
+  CompressMembers(members, options, total, &streams, &flags);
 
   std::vector<uint8_t> directory(members.size() * size_t(kArchiveEntrySize), 0);
   uint64_t offset = kArchiveHeaderSize;

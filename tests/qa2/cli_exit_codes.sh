@@ -1,5 +1,6 @@
 #!/bin/sh
-# qa2 check's and qa2 pack -j's exit codes, as the help documents them.
+# qa2 check's and qa2 pack -j's exit codes, as the help documents them, and
+# pack's archive the same for -j 1 and -j 4.
 # Usage: cli_exit_codes.sh QA2 SOURCE_DIR
 qa2=$1
 src=$2
@@ -25,5 +26,9 @@ tmp=$(mktemp -d)
 expect 2 pack "$tmp/OUT.QA2" "$src/samples/update/GAME.EXE" -j 0
 expect 2 pack "$tmp/OUT.QA2" "$src/samples/update/GAME.EXE" -j
 expect 0 pack "$tmp/OUT.QA2" "$src/samples/update/GAME.EXE" -j 2
+# The same archive whatever the number of jobs.
+expect 0 pack "$tmp/ONE.QA2" -j 1 "$src"/samples/update/*
+expect 0 pack "$tmp/FOUR.QA2" -j 4 "$src"/samples/update/*
+cmp -s "$tmp/ONE.QA2" "$tmp/FOUR.QA2" || { echo "qa2 pack -j 1 and -j 4 differ"; failed=1; }
 rm -rf "$tmp"
 exit $failed
