@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "tests/support/temp_folder.h"
@@ -66,6 +67,37 @@ TEST(CheckTest, EachCaseGivesItsReports) {
     EXPECT_FALSE(o.summary.unreadable) << name;
   }
   EXPECT_GE(cases, 15);
+}
+
+// GitHub's anchor of a Markdown heading: lower case, punctuation dropped,
+// blanks as hyphens.
+std::string Anchor(const std::string& heading) {
+  std::string a;
+  for (char c : heading) {
+    if (c >= 'A' && c <= 'Z') a += char(c - 'A' + 'a');
+    else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') a += c;
+    else if (c == ' ') a += '-';
+  }
+  return a;
+}
+
+TEST(CheckTest, ReportsPointToSectionsOfTheAuthorsPage) {
+  std::set<std::string> anchors;
+  std::istringstream page(ReadText(kSource / "docs/authoring.md"));
+  for (std::string line; std::getline(page, line);)
+    if (line.rfind("#", 0) == 0) anchors.insert(Anchor(line.substr(line.find(' ') + 1)));
+  int pointers = 0;
+  for (const fs::directory_entry& e : fs::directory_iterator(kCases)) {
+    if (e.path().extension() != ".expected") continue;
+    std::string text = ReadText(e.path());
+    const std::string link = "docs/authoring.md#";
+    for (size_t at = 0; (at = text.find(link, at)) != std::string::npos; ++pointers) {
+      at += link.size();
+      std::string anchor = text.substr(at, text.find(')', at) - at);
+      EXPECT_EQ(anchors.count(anchor), 1u) << anchor << " in " << e.path().filename();
+    }
+  }
+  EXPECT_GT(pointers, 30);
 }
 
 TEST(CheckTest, SampleUpdatePassesClean) {
