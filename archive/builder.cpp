@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -73,15 +71,15 @@ void CompressMembers(const std::vector<BuildMember>& members, const BuildOptions
   std::stable_sort(work.begin(), work.end(), [&](size_t a, size_t b) {
     return members[a].data.size() > members[b].data.size();
   });
-  std::unique_ptr<std::atomic<uint64_t>[]> partDone(new std::atomic<uint64_t>[members.size()]);
+  // A member has fewer than 4 GiB, so its count fits size_t, which every
+  // target updates without a lock.
+  std::unique_ptr<std::atomic<size_t>[]> partDone(new std::atomic<size_t>[members.size()]);
   for (size_t i = 0; i < members.size(); ++i) partDone[i] = 0;
   std::atomic<size_t> next{0};
-  std::mutex mutex;
-  std::condition_variable finished;
-  size_t running = 0;
-  std::exception_ptr failure;
+  std::atomic<unsigned> working{0};
+  std::vector<std::exception_ptr> failures(jobs);
 
-  auto worker = [&] {
+  auto worker = [&](unsigned slot) {
     try {
       for (size_t k; (k = next.fetch_add(1)) < work.size();) {
         const size_t i = work[k];
@@ -91,33 +89,26 @@ void CompressMembers(const std::vector<BuildMember>& members, const BuildOptions
         partDone[i] = members[i].data.size();
       }
     } catch (...) {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (!failure) failure = std::current_exception();
+      failures[slot] = std::current_exception();
       next = work.size();
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    --running;
-    finished.notify_all();
+    --working;
   };
 
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < jobs; ++t) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      ++running;
-    }
+    ++working;
     try {
-      threads.emplace_back(worker);
+      threads.emplace_back(worker, t);
     } catch (const std::system_error&) {
       // No more threads to be had: those started, or this one, do the work.
-      std::lock_guard<std::mutex> lock(mutex);
-      --running;
+      --working;
       break;
     }
   }
   if (threads.empty()) {
-    ++running;
-    worker();
+    ++working;
+    worker(0);
   }
 
   uint64_t shown = UINT64_MAX;
@@ -129,18 +120,17 @@ void CompressMembers(const std::vector<BuildMember>& members, const BuildOptions
     if (done != shown) options.progress(done, total);
     shown = done;
   };
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    while (running > 0) {
-      finished.wait_for(lock, std::chrono::milliseconds(100));
-      lock.unlock();
+  // Polled rather than signalled: the workers only ever write atomics.
+  if (options.progress) {
+    while (working.load() > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
       report();
-      lock.lock();
     }
   }
   for (std::thread& t : threads) t.join();
   report();
-  if (failure) std::rethrow_exception(failure);
+  for (const std::exception_ptr& failure : failures)
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
