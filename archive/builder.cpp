@@ -1,6 +1,13 @@
 #include "archive/builder.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "archive/format.h"
 #include "platform/codepage.h"
@@ -26,6 +33,117 @@ bool Fail(BuildReport* report, BuildError error, size_t member) {
   report->error = error;
   report->member = member;
   return false;
+}
+
+
+// Compresses one member into *stream; false when it stays stored.
+bool CompressMember(const BuildMember& m, CompressionMode mode, const CompressProgress& progress,
+                    std::vector<uint8_t>* stream) {
+  if (m.store || m.data.empty()) return false;
+  CompressedStream s;
+  if (!CompressArchiveStream(m.data.data(), m.data.size(), mode, &s, progress) ||
+      s.bytes.size() >= m.data.size())
+    return false;
+  *stream = std::move(s.bytes);
+  return true;
+}
+
+unsigned JobCount(unsigned asked, size_t work) {
+  unsigned jobs = asked ? asked : std::thread::hardware_concurrency();
+  if (jobs == 0) jobs = 1;
+  if (jobs > work) jobs = unsigned(work ? work : 1);
+  return jobs;
+}
+
+// Every member is compressed on its own, so the members may be taken in any
+// order by any thread and the streams are the same as one thread's. The
+// progress callback stays on the calling thread: workers publish their bytes
+// done in atomics, and the caller sums them while it waits.
+void CompressMembers(const std::vector<BuildMember>& members, const BuildOptions& options,
+                     uint64_t total, std::vector<std::vector<uint8_t>>* streams,
+                     std::vector<uint8_t>* flags) {
+  std::vector<size_t> work;
+  for (size_t i = 0; i < members.size(); ++i)
+    if (!members[i].store && !members[i].data.empty()) work.push_back(i);
+  const unsigned jobs = JobCount(options.jobs, work.size());
+
+  if (jobs <= 1) {
+    uint64_t done = 0;
+    for (size_t i = 0; i < members.size(); ++i) {
+      CompressProgress progress;
+      if (options.progress) progress = [&](size_t part) { options.progress(done + part, total); };
+      if (CompressMember(members[i], options.mode, progress, &(*streams)[i]))
+        (*flags)[i] = ENTRY_FLAG_COMPRESSED;
+      done += members[i].data.size();
+      if (options.progress) options.progress(done, total);
+    }
+    return;
+  }
+
+  // Largest first, so that no long member starts last and runs alone.
+  std::stable_sort(work.begin(), work.end(), [&](size_t a, size_t b) {
+    return members[a].data.size() > members[b].data.size();
+  });
+  // A member has fewer than 4 GiB, so its count fits size_t, which every
+  // target updates without a lock.
+  std::unique_ptr<std::atomic<size_t>[]> partDone(new std::atomic<size_t>[members.size()]);
+  for (size_t i = 0; i < members.size(); ++i) partDone[i] = 0;
+  std::atomic<size_t> next{0};
+  std::atomic<unsigned> working{0};
+  std::vector<std::exception_ptr> failures(jobs);
+
+  auto worker = [&](unsigned slot) {
+    try {
+      for (size_t k; (k = next.fetch_add(1)) < work.size();) {
+        const size_t i = work[k];
+        CompressProgress progress = [&, i](size_t part) { partDone[i] = part; };
+        if (CompressMember(members[i], options.mode, progress, &(*streams)[i]))
+          (*flags)[i] = ENTRY_FLAG_COMPRESSED;
+        partDone[i] = members[i].data.size();
+      }
+    } catch (...) {
+      failures[slot] = std::current_exception();
+      next = work.size();
+    }
+    --working;
+  };
+
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < jobs; ++t) {
+    ++working;
+    try {
+      threads.emplace_back(worker, t);
+    } catch (const std::system_error&) {
+      // No more threads to be had: those started, or this one, do the work.
+      --working;
+      break;
+    }
+  }
+  if (threads.empty()) {
+    ++working;
+    worker(0);
+  }
+
+  uint64_t shown = UINT64_MAX;
+  auto report = [&] {
+    if (!options.progress) return;
+    uint64_t done = 0;
+    for (size_t i = 0; i < members.size(); ++i)
+      done += (members[i].store || members[i].data.empty()) ? members[i].data.size() : partDone[i].load();
+    if (done != shown) options.progress(done, total);
+    shown = done;
+  };
+  // Polled rather than signalled: the workers only ever write atomics.
+  if (options.progress) {
+    while (working.load() > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      report();
+    }
+  }
+  for (std::thread& t : threads) t.join();
+  report();
+  for (const std::exception_ptr& failure : failures)
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -93,23 +211,7 @@ bool BuildArchive(const std::vector<BuildMember>& members, const BuildOptions& o
   // Each member's bytes as they will lie in the data area.
   std::vector<std::vector<uint8_t>> streams(members.size());
   std::vector<uint8_t> flags(members.size(), ENTRY_FLAG_STORED);
-  uint64_t done = 0;
-  for (size_t i = 0; i < members.size(); ++i) {
-    const BuildMember& m = members[i];
-    if (!m.store && !m.data.empty()) {
-      CompressedStream s;
-      CompressProgress progress;
-      if (options.progress)
-        progress = [&](size_t part) { options.progress(done + part, total); };
-      if (CompressArchiveStream(m.data.data(), m.data.size(), options.mode, &s, progress) &&
-          s.bytes.size() < m.data.size()) {
-        streams[i] = std::move(s.bytes);
-        flags[i] = ENTRY_FLAG_COMPRESSED;
-      }
-    }
-    done += m.data.size();
-    if (options.progress) options.progress(done, total);
-  }
+  CompressMembers(members, options, total, &streams, &flags);
 
   std::vector<uint8_t> directory(members.size() * size_t(kArchiveEntrySize), 0);
   uint64_t offset = kArchiveHeaderSize;

@@ -1,8 +1,11 @@
 // Benchmark of the archive's stream codec against memcpy, zlib and LZ4 on
 // one corpus folder (bench/make-corpus.sh). Every file is compressed on its
 // own, as an archive member is. Prints one table in Markdown.
-// Usage: qa_bench CORPUS_DIR [seconds per figure, default 1]
+// Then packs the corpus as archive members with one thread and with two.
+// Usage: qa_bench [--packing] CORPUS_DIR [seconds per figure, default 1]
+//   --packing: only the packing figures
 #include <lz4.h>
+#include <sys/resource.h>
 #include <lz4hc.h>
 #include <zlib.h>
 
@@ -18,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/builder.h"
 #include "archive/decoder.h"
 #include "archive/encoder.h"
 
@@ -27,6 +31,7 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 double g_seconds = 1.0;
+int g_packRuns = 3;
 
 // Runs `once` (which handles `bytes` bytes) until the time budget is spent;
 // MB/s (10^6 bytes) over all runs.
@@ -84,11 +89,72 @@ std::string CpuModel() {
   return "unknown";
 }
 
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct PackTime {
+  double wall = 1e30;
+  double cpu = 0;  // of the run with the best wall time
+};
+
+// BuildArchive on the corpus as members with `jobs` threads: wall and CPU
+// seconds.
+PackTime PackOnce(const std::vector<BuildMember>& members, CompressionMode mode, unsigned jobs,
+                  std::vector<uint8_t>* image) {
+  BuildOptions options;
+  options.mode = mode;
+  options.jobs = jobs;
+  double cpu = CpuSeconds();
+  Clock::time_point start = Clock::now();
+  if (!BuildArchive(members, options, image, nullptr)) return {};
+  return {std::chrono::duration<double>(Clock::now() - start).count(), CpuSeconds() - cpu};
+}
+
+// qa2 pack's work on the corpus, each file a member, with one thread and with
+// two: the archive must not change, the time should nearly halve on 2 cores.
+// CPU / wall shows how much of two cores the run had: on a shared machine
+// the wall ratio is only as good as that.
+void PackingFigures(const std::vector<std::filesystem::path>& paths, const std::vector<Bytes>& files,
+                    uint64_t total) {
+  std::vector<BuildMember> members(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    members[i].name = paths[i].filename().string();
+    members[i].data = files[i];
+  }
+  std::printf("\npacking the corpus as %zu members (%.1f MB), best of %d runs\n\n", members.size(),
+              total / 1e6, g_packRuns);
+  std::printf("| mode | -j 1 s | -j 2 s | -j 2 / -j 1 | -j 2 CPU / wall | same archive |\n");
+  std::printf("|---|---:|---:|---:|---:|---|\n");
+  for (CompressionMode mode : {CompressionMode::Optimal, CompressionMode::Fast}) {
+    PackTime best[2];
+    std::vector<uint8_t> images[2];
+    for (int run = 0; run < g_packRuns; ++run)
+      for (unsigned jobs : {1u, 2u}) {
+        PackTime t = PackOnce(members, mode, jobs, &images[jobs - 1]);
+        if (t.wall < best[jobs - 1].wall) best[jobs - 1] = t;
+      }
+    std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %s |\n",
+                mode == CompressionMode::Optimal ? "optimal" : "fast", best[0].wall, best[1].wall,
+                best[1].wall / best[0].wall, best[1].cpu / best[1].wall,
+                images[0] == images[1] ? "yes" : "NO");
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool onlyPacking = argc > 1 && std::strcmp(argv[1], "--packing") == 0;
+  if (onlyPacking) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: qa_bench CORPUS_DIR [seconds per figure]\n");
+    std::fprintf(stderr, "usage: qa_bench [--packing] CORPUS_DIR [seconds per figure]\n");
     return 2;
   }
   if (argc > 2) g_seconds = std::max(0.1, std::atof(argv[2]));
@@ -158,6 +224,10 @@ int main(int argc, char** argv) {
   codecs[5].decode = codecs[6].decode = lz4;
 
   std::printf("corpus: %s, %zu files, %.1f MB\n", argv[1], files.size(), total / 1e6);
+  if (onlyPacking) {
+    PackingFigures(paths, files, total);
+    return 0;
+  }
   std::printf("machine: %s, %u logical CPUs; one thread\n\n", CpuModel().c_str(),
               std::thread::hardware_concurrency());
   std::printf("| codec | size | ratio | compress MB/s | decode MB/s |\n");
@@ -204,5 +274,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   std::printf("\nqa2 decoder / zlib -6 inflate: %.2fx\n", oursOptimal / inflate6);
+
+  PackingFigures(paths, files, total);
   return 0;
 }

@@ -1,39 +1,14 @@
 // The update procedure: reads [UPDATE] of the temporary UPDATE.INI, checks the
 // free space of the installation's drive, writes the listed archive members
 // into the installation and copies the listed files from the game's discs.
-//
-// [UPDATE] keys:
-//   RequiredDiskSpace  bytes (32-bit, unsigned); missing or 0: no check
-//   OverwriteOnly      non-zero: apply an item only where its target is a file
-//   UpdateFile00..15   [mode digit,] [d|u|o,] path     (list syntax, 3 tokens)
-//   CopyFile00..15     [mode char ','] [disk char ':'] path  (taken as it stands)
-// Each numbered list ends at its first missing key.
+// The keys and the reading of the entries: updater/entries.h.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "updater/entries.h"
 #include "updater/state.h"
-
-enum UpdateKind : int32_t {
-  Replace = 0,    // extract, replacing
-  Update = 1,     // "u": extract unless the installed file is later
-  Data = 2,       // "d": below the data path; an existing readable file is kept
-  Overwrite = 3,  // "o": only where the target already is a file
-};
-
-struct UpdateItem {
-  int32_t kind;
-  char path[kNameField];  // relative to the target folder, as written
-  int32_t nameOffset;     // path + nameOffset is the archive member's name
-};
-
-struct CopyItem {
-  int32_t disk;  // 0: no disc named
-  char path[kNameField];
-};
-
-constexpr int kMaxItems = 16;
 
 // The two tables of the current run, emptied at the start of every run.
 struct UpdateTables {
@@ -47,23 +22,6 @@ extern UpdateTables Tables;
 // True once a run has reached its completion state, until the dialog's next
 // action starts; the dialog then takes any way of closing as completion.
 extern bool UpdateCompleted;
-
-// --- reading the entries (pure: no platform calls)
-
-// Index of the first byte after the last backslash in a code page 932 path
-// (0 when none); the second byte of a double-byte character is never a
-// separator, and neither is the slash.
-int32_t MemberNameOffset(const char* path);
-
-// Reads one UpdateFileXX value. False when the entry names another install
-// mode than `instMode`; otherwise *item holds the kind, path and nameOffset.
-// Sets CurrentDisk through the list scanner, as any scan does.
-bool ParseUpdateEntry(const char* value, int32_t instMode, UpdateItem* item);
-
-// Reads one CopyFileXX value. False when it names another install mode.
-// The disk number is the prefix character's code minus '0' (bytes taken as
-// unsigned), so it may lie outside 0..9; such a disc is never found.
-bool ParseCopyEntry(const char* value, int32_t instMode, CopyItem* item);
 
 // --- deciding (pure)
 

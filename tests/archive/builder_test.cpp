@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "archive/archive.h"
 #include "archive/decoder.h"
@@ -212,6 +213,62 @@ TEST(BuilderTest, ArchivePastTheSizeLimitIsRefusedAndExactFitIsNot) {
   EXPECT_EQ(report.error, BuildError::ArchiveTooLarge);
   EXPECT_EQ(report.size, image.size());
   EXPECT_TRUE(again.empty());
+}
+
+// Text-like data: words from a small vocabulary, so that members compress and
+// their parses differ.
+Bytes Words(size_t n, uint32_t seed) {
+  static const char* const kWords[] = {"UPDATE ", "file ", "\x83" "A\x83" "b\x83v ", "data ", "0123 ", "\r\n"};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < n) {
+    const char* w = kWords[rng() % 6];
+    out.insert(out.end(), w, w + std::strlen(w));
+  }
+  out.resize(n);
+  return out;
+}
+
+TEST(BuilderTest, ParallelBuildIsByteIdenticalAndReportsProgressFromTheCaller) {
+  std::vector<BuildMember> members = {
+      Member("UPDATE.INI", Words(900, 1)),
+      Member("BIG.PAK", Words(120000, 2)),
+      Member("NOISE.BIN", RandomBytes(5000, 3)),  // stays stored: does not shrink
+      Member("KEEP.DAT", Words(20000, 4), 5, true),
+      Member("EMPTY", {}),
+      Member("MID.DAT", Words(30000, 5)),
+      Member("SMALL.TXT", Words(40, 6)),
+      Member("LAST.DAT", Words(50000, 7)),
+  };
+  uint64_t total = 0;
+  for (const BuildMember& m : members) total += m.data.size();
+
+  for (CompressionMode mode : {CompressionMode::Fast, CompressionMode::Optimal}) {
+    BuildOptions one;
+    one.mode = mode;
+    one.jobs = 1;
+    Bytes sequential;
+    ASSERT_TRUE(BuildArchive(members, one, &sequential, nullptr));
+    for (unsigned jobs : {4u, 0u, 64u}) {
+      BuildOptions options;
+      options.mode = mode;
+      options.jobs = jobs;
+      const std::thread::id caller = std::this_thread::get_id();
+      uint64_t last = 0;
+      bool ordered = true, onCaller = true;
+      options.progress = [&](uint64_t done, uint64_t all) {
+        ordered = ordered && done >= last && done <= all && all == total;
+        onCaller = onCaller && std::this_thread::get_id() == caller;
+        last = done;
+      };
+      Bytes parallel;
+      ASSERT_TRUE(BuildArchive(members, options, &parallel, nullptr));
+      EXPECT_EQ(parallel, sequential) << "jobs " << jobs;
+      EXPECT_TRUE(ordered);
+      EXPECT_TRUE(onCaller);
+      EXPECT_EQ(last, total);
+    }
+  }
 }
 
 }  // namespace

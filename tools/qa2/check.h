@@ -2,6 +2,7 @@
 // updater will read it: `qa2 check`, and the first step of `qa2 build`.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +11,12 @@ namespace qa2 {
 struct CheckSummary {
   int errors = 0;
   int warnings = 0;
+  // The folder or UPDATE.INI could not be read (exit 3); the findings up to
+  // that point are counted above.
+  bool unreadable = false;
+  // The most bytes the update writes from its archive for any one install
+  // mode (the size RequiredDiskSpace is checked against).
+  uint64_t bytesWritten = 0;
 };
 
 // Checks the update folder `dir`. Each finding is printed to `out` as

@@ -9,6 +9,7 @@ int RunDecompress(const std::vector<std::string>& args);
 int RunPack(const std::vector<std::string>& args);
 int RunCompress(const std::vector<std::string>& args);
 int RunBuild(const std::vector<std::string>& args);
+int RunCheck(const std::vector<std::string>& args);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -37,18 +38,46 @@ const std::vector<Command>& Commands() {
        "Decodes one raw compressed stream IN into OUT, which must come to exactly\n"
        "N bytes.",
        RunDecompress},
-      {"pack", "OUT FILE... [--store NAME]... [--fast]",
+      {"pack", "OUT FILE... [--store NAME]... [--fast] [-j N]",
        "Builds the archive OUT from the FILEs, in the order given. Each member is\n"
        "named by its file's base name, converted from UTF-8 to code page 932, and\n"
        "carries the file's last-write time. A member is compressed when that makes\n"
        "it smaller, else stored; --store NAME (repeatable) keeps member NAME as it\n"
        "is. The directory is compressed. --fast compresses quickly instead of as\n"
-       "small as the format allows.\n"
+       "small as the format allows. -j N (1 to 64) compresses N members at once (by\n"
+       "default one per core); the archive is the same for every N.\n"
        "Refused (exit 2): a name longer than 14 bytes in code page 932, without a\n"
        "code page 932 form, with a folder or drive part or not valid on Windows,\n"
        "two names equal without regard to case, an archive beyond 4 GiB - 1.\n"
        "An unreadable FILE gives exit 3. OUT is replaced only once complete.",
        RunPack},
+      {"check", "UPDATE_DIR",
+       "Checks an update folder as the updater will read it: UPDATE.INI through\n"
+       "the updater's own INI reading, list scanner and entry readers, and the\n"
+       "files that become the archive's members. Each finding is printed as\n"
+       "  UPDATE.INI:LINE: error|warning: ...   or   NAME: error|warning: ...\n"
+       "and points to docs/authoring.md.\n"
+       "Errors (the updater stops, fails part way, or never reads what is written):\n"
+       "  a required [SETUP] key (CompanyName, GameTitle, GameClass, GameDir)\n"
+       "  missing or empty; no UpdateFile00 and no CopyFile00; an UpdateFileXX or\n"
+       "  CopyFileXX after a gap, numbered 16 or above, or not in two digits; an\n"
+       "  entry whose member the folder lacks, or with no path; a member name\n"
+       "  that no archive member can have (over 14 bytes...); a CopyFileXX disk\n"
+       "  outside 0 to 9; a value its field cuts (UpdateFileXX 1023 bytes,\n"
+       "  CopyFileXX and [SETUP] names 259) where it names a path or a registry\n"
+       "  key, or a path too long for the updater's 259-byte paths; a value that\n"
+       "  is not code page 932 (UTF-8 text, a byte-order mark); a RequiredDiskSpace\n"
+       "  or OverwriteOnly that is not a plain 32-bit number; a folder file whose\n"
+       "  name cannot name a member, or two names equal but for case.\n"
+       "Warnings (it works, but is likely not meant): a RequiredDiskSpace below\n"
+       "  the bytes the update's entries write for one install mode; a shown text\n"
+       "  its field cuts; a path that leaves under 100 bytes for the installation\n"
+       "  path; text after an entry's path; a CopyFileXX install mode that is no\n"
+       "  digit; a multi-level DataFolder; a key given twice or unknown to the\n"
+       "  updater; a folder file that no entry uses; a subfolder (not packed).\n"
+       "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 the\n"
+       "folder or UPDATE.INI could not be read.",
+       RunCheck},
       {"compress", "IN OUT [--fast]",
        "Compresses IN into one raw stream OUT, ending with the end code, as small\n"
        "as the format allows (--fast: quickly, somewhat larger). 'qa2 decompress\n"

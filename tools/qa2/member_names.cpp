@@ -45,7 +45,8 @@ std::string EscapedMemberName(const std::string& cp932) {
     } else if (c >= 0x80 && ConvertCharacter(character, &converted)) {
       out += converted;
     } else {
-      for (char b : character) out += Hex(uint8_t(b));
+      out += Hex(c);  // one byte: the next may begin a character of its own
+      length = 1;
     }
     i += length;
   }

@@ -20,6 +20,8 @@ namespace {
 constexpr uint64_t kProgressThreshold = uint64_t(8) << 20;
 
 using platform::Utf8ToCp932;
+// More threads than this would only add memory: each holds a member's work.
+constexpr uint32_t kMaxJobs = 64;
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -56,6 +58,7 @@ int RunPack(const std::vector<std::string>& args) {
   std::string out;
   std::vector<std::string> files, storeNames;
   CompressionMode mode = CompressionMode::Optimal;
+  unsigned jobs = 0;
   bool options = true;
   for (size_t i = 0; i < args.size(); ++i) {
     if (options && args[i] == "--store") {
@@ -63,6 +66,12 @@ int RunPack(const std::vector<std::string>& args) {
       storeNames.push_back(args[++i]);
     } else if (options && args[i] == "--fast") {
       mode = CompressionMode::Fast;
+    } else if (options && args[i] == "-j") {
+      uint32_t n = 0;
+      if (i + 1 >= args.size() || !ParseSize(args[i + 1], &n) || n == 0 || n > kMaxJobs)
+        return Fail("pack", kExitUsage, "-j needs a number of jobs from 1 to " + std::to_string(kMaxJobs));
+      jobs = n;
+      ++i;
     } else if (options && args[i] == "--") {
       options = false;
     } else if (options && args[i].size() > 1 && args[i][0] == '-') {
@@ -121,6 +130,7 @@ int RunPack(const std::vector<std::string>& args) {
 
   BuildOptions build;
   build.mode = mode;
+  build.jobs = jobs;
   Progress progress("pack", total);
   build.progress = [&](uint64_t done, uint64_t all) { progress.Show(done, all); };
   std::vector<uint8_t> image;

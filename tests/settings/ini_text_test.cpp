@@ -1,0 +1,36 @@
+// What the INI reading adds for qa2's check: the line of each entry, the
+// entries of the first section of a name, and the section's line.
+#include "platform/ini_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(IniTextTest, LinesCountEveryKindOfLineEnd) {
+  platform::IniText ini("; c\r\n[S]\rA=1\n\nB = \"two\" \r\n[T]\r\nA=3\r\n");
+  EXPECT_EQ(ini.SectionLine("s"), 2);
+  EXPECT_EQ(ini.SectionLine("T"), 6);
+  EXPECT_EQ(ini.SectionLine("U"), 0);
+  platform::IniEntry e;
+  ASSERT_TRUE(ini.Find("S", "b", &e));
+  EXPECT_EQ(e.line, 5);
+  EXPECT_EQ(e.key, "B");
+  EXPECT_EQ(e.value, "two");
+  ASSERT_TRUE(ini.Find("T", "A", &e));
+  EXPECT_EQ(e.line, 7);
+  EXPECT_EQ(e.value, "3");
+}
+
+TEST(IniTextTest, OnlyTheFirstSectionOfANameIsRead) {
+  platform::IniText ini("[S]\nA=1\nA=2\n[s]\nB=3\n");
+  std::vector<platform::IniEntry> entries = ini.Entries("S");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].line, 2);
+  EXPECT_EQ(entries[1].value, "2");
+  platform::IniEntry e;
+  ASSERT_TRUE(ini.Find("S", "A", &e));
+  EXPECT_EQ(e.value, "1");
+  EXPECT_FALSE(ini.Find("S", "B", &e));
+}
+
+}  // namespace
