@@ -126,7 +126,13 @@ class Win32Replacement : public ReplacementFile {
   bool Write(const void* data, uint32_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    return WriteFile(file_, data, size, &written, nullptr) && written == size;
+    if (!WriteFile(file_, data, size, &written, nullptr) || written != size) return false;
+    // Flushed as it goes: one flush of gigabytes before the rename would keep
+    // the dialog from answering for seconds; one of kFlushStep takes a moment.
+    unflushed_ += size;
+    if (unflushed_ < kFlushStep) return true;
+    unflushed_ = 0;
+    return FlushFileBuffers(file_) != FALSE;
   }
   bool Commit(const uint64_t* time) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
@@ -158,6 +164,8 @@ class Win32Replacement : public ReplacementFile {
   }
 
  private:
+  static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
+  uint64_t unflushed_ = 0;
   bool Close() {
     if (file_ == INVALID_HANDLE_VALUE) return true;
     bool ok = CloseHandle(file_) != FALSE;
