@@ -19,6 +19,7 @@
 
 #include "archive/builder.h"
 #include "platform/ini_text.h"
+#include "platform/tool_support.h"
 #include "settings/list_syntax.h"
 #include "tools/qa2/cp932.h"
 #include "updater/entries.h"
@@ -183,7 +184,7 @@ class Checker {
   // The names `qa2 build` refuses.
   void CheckFileName(FolderFile* file) {
     std::string cp932;
-    if (!Utf8ToCp932(file->shown, &cp932)) {
+    if (!platform::Utf8ToCp932(file->shown, &cp932)) {
       Report(file->shown, 0, Severity::Error,
              "the name has no code page 932 form, so it cannot name an archive member" + See(kSeeFolder));
       return;

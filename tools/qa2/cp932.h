@@ -16,12 +16,19 @@ bool IsCp932Text(const std::string& text);
 // code page 932.
 bool LooksLikeUtf8(const std::string& text);
 
-// UTF-8 (the command line, file names) to code page 932; false when some
-// character has no form there. The system's conversion, in cp932_posix.cpp.
-bool Utf8ToCp932(const std::string& utf8, std::string* cp932);
+// One character of code page 932 (one or two bytes) in UTF-8, taken only
+// when its UTF-8 form converts back to the same bytes. The system's
+// conversion (platform/tool_support.h), in cp932_system.cpp.
+bool Cp932CharacterToUtf8(const std::string& character, std::string* utf8);
 
-// Code page 932 to UTF-8 for messages; a byte that does not convert is shown
-// as \xNN.
-std::string Cp932ToShown(const std::string& cp932);
+enum class Shown {
+  Text,  // a message: printable ASCII as it is
+  Name,  // a member name: a backslash doubled and DEL escaped as well, so
+         // that the name reads unambiguously
+};
+
+// Code page 932 to UTF-8 for a terminal: characters that convert as above,
+// printable ASCII, and every other byte as \xNN.
+std::string Cp932ToShown(const std::string& cp932, Shown as = Shown::Text);
 
 }  // namespace qa2

@@ -11,10 +11,6 @@ namespace qa2 {
 // The name field of `entry` (at most 15 bytes, zero-terminated or not).
 std::string MemberNameBytes(const ArchiveEntry& entry);
 
-// The name in UTF-8 for a terminal: code page 932 characters converted,
-// printable ASCII as is, a backslash doubled, every other byte as \xNN.
-std::string EscapedMemberName(const std::string& cp932);
-
 // Whether the name may become a file inside the extraction folder. When it
 // may, *fileName receives its UTF-8 form and the result is empty; otherwise
 // the result says why not.

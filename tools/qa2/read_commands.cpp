@@ -9,6 +9,7 @@
 #include "platform/host/host_platform.h"
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
+#include "tools/qa2/cp932.h"
 #include "tools/qa2/member_names.h"
 #include "tools/qa2/exe_input.h"
 
@@ -40,7 +41,9 @@ int Load(const char* command, const std::string& path, LoadedArchive* out) {
   return kExitOk;
 }
 
-std::string DisplayName(const ArchiveEntry& e) { return EscapedMemberName(MemberNameBytes(e)); }
+std::string DisplayName(const ArchiveEntry& e) {
+  return Cp932ToShown(MemberNameBytes(e), Shown::Name);
+}
 
 }  // namespace
 
