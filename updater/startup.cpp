@@ -41,22 +41,17 @@ void RemoveStaleUpdateInis(const char* tempFolder) {
     return;
   std::vector<std::string> names;
   os.FindFiles(pattern, &names);
-  const size_t folderLength = std::strlen(pattern) - std::strlen("UPDATE-*");
+  const std::string folder(pattern, std::strlen(pattern) - std::strlen("UPDATE-*"));
   for (const std::string& name : names) {
     const char* p = name.c_str() + 7;
     const char* dot = std::strchr(p, '.');
     uint32_t pid = 0;
     if (!dot || !ParseHexProcessId(p, size_t(dot - p), &pid) || !ProcessIsGone(pid)) continue;
-    if (std::strcmp(dot, ".INI") != 0 && std::strcmp(dot, ".ini") != 0) {
-      uint32_t writer = 0;
-      const char* tail = dot + 4;
-      size_t length = std::strlen(tail);
-      if (std::strncmp(dot, ".INI.~", 6) != 0 || length < 7 ||
-          std::strcmp(tail + length - 4, ".tmp") != 0 ||
-          !ParseHexProcessId(tail + 2, length - 6, &writer) || !ProcessIsGone(writer))
-        continue;
-    }
-    os.DeleteFile((std::string(pattern, folderLength) + name).c_str());
+    if (std::strncmp(dot, ".INI", 4) != 0 && std::strncmp(dot, ".ini", 4) != 0) continue;
+    // The copy itself, and what its extraction left beside it.
+    const std::string copy = folder + name.substr(0, size_t(dot - name.c_str()) + 4);
+    RemoveStaleReplacements(copy.c_str());
+    if (dot[4] == '\0') os.DeleteFile(copy.c_str());
   }
 }
 
