@@ -22,6 +22,12 @@ expect 3 check "$src/tests/qa2/check/no-such-folder"
 expect 2 check
 expect 2 check "$src/samples/update" --force
 expect 0 check --help
+# A clean check says so, in one line.
+clean=$("$qa2" check "$src/samples/update" 2>&1)
+if [ "$clean" != "UPDATE.INI: ok, 7 update entries, 2 copy entries" ]; then
+  echo "qa2 check samples/update printed: $clean"
+  failed=1
+fi
 tmp=$(mktemp -d)
 expect 2 pack "$tmp/OUT.QA2" "$src/samples/update/GAME.EXE" -j 0
 expect 2 pack "$tmp/OUT.QA2" "$src/samples/update/GAME.EXE" -j

@@ -17,7 +17,9 @@ int RunCheck(const std::vector<std::string>& args) {
   if (dir.empty()) return Fail("check", kExitUsage, "expects UPDATE_DIR (see qa2 check --help)");
   CheckSummary summary = CheckUpdateFolder(dir, stdout);
   std::fflush(stdout);
-  if (summary.errors || summary.warnings)
+  if (!summary.errors && !summary.warnings && !summary.unreadable)
+    std::printf("%s\n", CleanCheckLine(summary).c_str());
+  else
     std::fprintf(stderr, "qa2 check: %d error%s, %d warning%s\n", summary.errors,
                  summary.errors == 1 ? "" : "s", summary.warnings, summary.warnings == 1 ? "" : "s");
   if (summary.unreadable) return kExitIo;
