@@ -22,6 +22,12 @@ expect 3 check "$src/tests/qa2/check/no-such-folder"
 expect 2 check
 expect 2 check "$src/samples/update" --force
 expect 0 check --help
+expect 0 check --install "$src/samples/installation"
+expect 0 check "$src/samples/update" --install "$src/samples/installation"
+expect 1 check --install "$src/tests/qa2/install/missing-keys"
+expect 1 check "$src/samples/update" --install "$src/tests/qa2/install/no-setup-ini"
+expect 3 check --install "$src/tests/qa2/install/no-such-folder"
+expect 2 check --install
 # A clean check says so, in one line.
 clean=$("$qa2" check "$src/samples/update" 2>&1)
 if [ "$clean" != "UPDATE.INI: ok, 7 update entries, 2 copy entries" ]; then
