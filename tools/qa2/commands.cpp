@@ -16,7 +16,8 @@ const std::vector<Command>& Commands() {
       {"list", "ARCHIVE",
        "Lists the members in directory order: name, stored or compressed, size,\n"
        "stored size and time (UTC). Names are shown in UTF-8; a byte that is no\n"
-       "printable character shows as \\xNN and a backslash as \\\\.",
+       "printable character shows as \\xNN and a backslash as \\\\. Columns are\n"
+       "aligned by display width (a full-width character takes two columns).",
        RunList},
       {"extract", "ARCHIVE -C DIR [NAME...]",
        "Extracts the named members (all when none is named) into DIR, which must\n"
