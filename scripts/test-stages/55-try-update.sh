@@ -13,6 +13,9 @@ wine_select
 [ "$QA_WINE_MODE" != none ] || wine_skip "the try-update stage"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
+# shellcheck source=e2e/builds.sh
+. e2e/builds.sh
+e2e_builds "$root"
 work=$root/build-try
 rm -rf "$work"
 mkdir -p "$work"
@@ -73,7 +76,7 @@ echo extra >"$c/EXTRA/X.TXT"
 update_arg=$u
 if [ "$QA_WINE_MODE" = win32 ]; then
   # A given UPDATE.EXE, as an author has it.
-  build/tools/qa2 build "$u" "$work/UPDATE.EXE" --stub "$QA_WINE_BUILD/updater/UPDATE.EXE" >/dev/null
+  "$QA_NATIVE_BUILD/tools/qa2" build "$u" "$work/UPDATE.EXE" --stub "$QA_WINE_BUILD/updater/UPDATE.EXE" >/dev/null
   update_arg=$work/UPDATE.EXE
 fi
 env -u DISPLAY tools/try-update "$update_arg" --install "$i" --data "$d" --mode 1 \
