@@ -23,6 +23,7 @@ class Actions:
             self.build()
         if self.before is None:
             self.before = snapshot(self.place("inst"))
+            self.data_before = snapshot(self.place("data"))
         self.driver("start", label, hexify(cp932(windows_path(self.work))),
                     hexify(cp932(windows_path(self.exe))))
         self.labels[label] = "updater"
@@ -124,19 +125,122 @@ class Actions:
                 return
 
     def do_changes(self, pos, opts):
-        """Lists what changed in the installation since the first start."""
-        after = snapshot(self.place("inst"))
-        self.say("changes in %s (%s):" % (self.inst, self.place("inst")))
-        for rel in sorted(set(self.before) | set(after)):
-            old, new = self.before.get(rel), after.get(rel)
-            if old == new:
+        """Lists what changed in the installation (and, with "data", in the
+        data folder) since the first start."""
+        for kind in ["inst"] + [k for k in pos if k == "data"]:
+            before = self.before if kind == "inst" else self.data_before
+            after = snapshot(self.place(kind))
+            where = self.inst if kind == "inst" else self.data
+            self.say("changes in %s (%s):" % (where, self.place(kind)))
+            for rel in sorted(set(before) | set(after)):
+                old, new = before.get(rel), after.get(rel)
+                if old == new:
+                    continue
+                what = "added" if old is None else "removed" if new is None else \
+                    "changed" if old[2] != new[2] else "rewritten"
+                info = "" if new is None else "%d bytes, last written %s" % (new[0], stamp(new[1]))
+                self.say("  %-9s %s  %s" % (what, rel, info))
+            same = sum(1 for rel in after if before.get(rel) == after[rel])
+            self.say("  (%d files unchanged)" % same)
+
+    def do_autopilot(self, pos, opts):
+        """autopilot [LABEL] [press=no] [limit=SECONDS]: the player who
+        presses 次へ whenever it is enabled (next, next, then 完了) and OK on
+        every box, until the updater ends; each page and box is said and
+        photographed once. A box that comes back unchanged a third time (a
+        disc that is not there) is answered with キャンセル, a page that waits
+        for 戻る or 中止 (too little free space) with 中止. press=no only
+        watches a player who presses the buttons (no time limit then)."""
+        label = self.label(pos)
+        pressing = opts.get("press", "yes") != "no"
+        deadline = time.time() + float(opts.get("limit", "600"))
+        seen = {}          # (kind, text) -> times shown
+        last_page = None   # the page's text when last seen
+        waiting_since = None
+        while True:
+            r = self.driver("exit", label, 100)[0]
+            if r.startswith("exit "):
+                self.say("exit code %s" % r.split()[1])
+                return
+            if pressing and time.time() > deadline:
+                raise Failure("the updater still runs after %s s" % opts.get("limit", "600"))
+            try:
+                shown = [w for w in self.windows(label, read=True) if w.visible]
+            except Failure:
+                continue  # ended meanwhile
+            boxes = [w for w in shown if w.is_box]
+            pages = [w for w in shown if w.is_dialog]
+            if boxes:
+                box = boxes[0]
+                key = ("box", box.caption, box.controls[65535]["text"])
+                times = seen.get(key, 0)
+                if times == 0 or box.handle != seen.get(("handle",) + key[1:]):
+                    seen[key] = times + 1
+                    seen[("handle",) + key[1:]] = box.handle
+                    self.say(box.describe())
+                    self.shot(label, "box")
+                if pressing:
+                    answer = 2 if seen[key] >= 3 and 2 in box.controls else 1 if 1 in box.controls else 2
+                    if answer not in box.controls:
+                        continue
+                    self.driver("click", box.handle, answer)
+                    self.say("answer %s" % show(box.controls[answer]["text"]))
+                    self.wait_gone(label, box.handle)
                 continue
-            what = "added" if old is None else "removed" if new is None else \
-                "changed" if old[2] != new[2] else "rewritten"
-            info = "" if new is None else "%d bytes, last written %s" % (new[0], stamp(new[1]))
-            self.say("  %-9s %s  %s" % (what, rel, info))
-        same = sum(1 for rel in after if self.before.get(rel) == after[rel])
-        self.say("  (%d files unchanged)" % same)
+            if not pages:
+                time.sleep(0.05)
+                continue
+            page = pages[0]
+            text = page.controls[1001]["text"]
+            buttons = page.buttons()
+            if (text, buttons) != last_page:
+                last_page = (text, buttons)
+                waiting_since = time.time()
+                self.say(page.describe())
+                self.shot(label, "page")
+            if not pressing:
+                time.sleep(0.2)
+                continue
+            nxt, abort, back = (page.controls.get(i) for i in (1, 2, 4))
+            if nxt and nxt["enabled"] and nxt["visible"]:
+                self.driver("click", page.handle, 1)
+                self.say("press %s" % show(nxt["text"]))
+                self.wait_for(lambda: self.page_moved(label, page.handle, text), "the dialog to go on")
+                last_page = None
+            elif abort and abort["enabled"] and back and back["enabled"] and time.time() - waiting_since > 2:
+                self.say("the dialog waits for 戻る or 中止: press %s" % show(abort["text"]))
+                self.driver("click", page.handle, 2)
+                waiting_since = time.time()
+            else:
+                time.sleep(0.05)
+
+    def shot(self, label, kind):
+        self.shots += 1
+        try:
+            self.say("  screenshot %s" % os.path.basename(self.photograph(label, "%02d-%s" % (self.shots, kind))))
+        except Failure:
+            pass  # gone meanwhile
+
+    def wait_gone(self, label, handle):
+        self.wait_for(lambda: not any(w.handle == handle and w.visible for w in self.windows(label)),
+                      "the box to close")
+
+    def page_moved(self, label, handle, text):
+        """After a press: the page's text changed, its first button is
+        disabled (busy), a box is shown, or the updater ended."""
+        if self.driver("exit", label, 0)[0] != "running":
+            return True
+        try:
+            shown = [w for w in self.windows(label, read=True) if w.visible]
+        except Failure:
+            return True
+        if any(w.is_box for w in shown):
+            return True
+        for w in shown:
+            if w.handle == handle and w.is_dialog:
+                ctl = w.controls.get(1)
+                return w.controls[1001]["text"] != text or not (ctl and ctl["enabled"])
+        return True
 
 
     def do_kill_on_change(self, pos, opts):

@@ -1,4 +1,4 @@
-# Sourced by the end-to-end stage and by run-sample.sh: the Win32 build
+# Sourced by the end-to-end stage and by tools/try-update: the Win32 build
 # (QA_WIN32_BUILD, default build-win32) and the native tools build
 # (QA_NATIVE_BUILD, default build) that the runs use, configured where missing
 # and brought up to date for what the rig needs.

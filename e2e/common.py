@@ -10,7 +10,7 @@ NATIVE_BUILD = os.environ.get("QA_NATIVE_BUILD", os.path.join(ROOT, "build"))
 QA2 = os.path.join(NATIVE_BUILD, "tools", "qa2")
 QA2_EXE = os.path.join(WIN32_BUILD, "tools", "qa2.exe")
 PREFIX = os.environ["WINEPREFIX"]
-SHOTS = os.path.join(E2E_DIR, "screenshots")
+SHOTS = os.environ.get("E2E_SHOTS") or os.path.join(E2E_DIR, "screenshots")
 
 
 class Failure(Exception):

@@ -1,4 +1,4 @@
-# The end-to-end rig, sourced by e2e/run.sh and scripts/run-sample.sh:
+# The end-to-end rig, sourced by e2e/run.sh and tools/try-update:
 # a display (Xvfb unless one is given), one 32-bit Wine prefix with code page
 # 932 and a Japanese font, the drives the scenarios use, and one wineserver
 # kept alive for all of them.
@@ -11,7 +11,9 @@
 #
 # Drives: C: the prefix's own; G: $E2E_DIR/drive-g (installations);
 # T: $E2E_DIR/drive-t (a small tmpfs when it can be mounted: a drive whose
-# free space is known and below 4 GiB); Q: $E2E_DIR/disc, a CD-ROM drive.
+# free space is known and below 4 GiB); Q: $E2E_DIR/disc, a CD-ROM drive;
+# for each letter L of $E2E_CDROMS (made with the prefix), another CD-ROM
+# drive L: on $E2E_DIR/cdrom-L.
 
 rig_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 rig_xvfb_pid=""
@@ -68,7 +70,7 @@ rig_display() {
 # process; reg add would take one Wine start per value).
 rig_registry() {
   local reg="$E2E_DIR/rig.reg"
-  python3 - "$reg" <<'EOF'
+  python3 - "$reg" ${E2E_CDROMS:-} <<'EOF'
 import sys
 lines = [
     "Windows Registry Editor Version 5.00", "",
@@ -88,6 +90,7 @@ lines = [
     '"q:"="cdrom"',
     '"g:"="hd"',
     '"t:"="hd"',
+] + ['"%s:"="cdrom"' % letter for letter in sys.argv[2:]] + [
     "",
 ]
 # regedit takes UTF-16 files with a byte-order mark.
@@ -141,6 +144,11 @@ rig_prefix() {
   ln -s "$E2E_DIR/drive-g" "$WINEPREFIX/dosdevices/g:"
   ln -s "$E2E_DIR/drive-t" "$WINEPREFIX/dosdevices/t:"
   ln -s "$E2E_DIR/disc" "$WINEPREFIX/dosdevices/q:"
+  for d in ${E2E_CDROMS:-}; do
+    mkdir -p "$E2E_DIR/cdrom-$d"
+    rm -f "$WINEPREFIX/dosdevices/$d:"
+    ln -s "$E2E_DIR/cdrom-$d" "$WINEPREFIX/dosdevices/$d:"
+  done
   # One persistent server for every scenario: Wine reads the drive types when
   # it starts, and starting it costs seconds.
   wineserver -k 2>/dev/null || true

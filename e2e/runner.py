@@ -56,6 +56,8 @@ class Run(SetupSteps, Actions, Expectations):
             base = linux_path(self.data)
         elif kind == "disc":
             base = linux_path("Q:\\")
+        elif kind.startswith("cdrom-"):
+            base = linux_path(kind[-1].upper() + ":\\")  # a further drive of E2E_CDROMS
         elif kind == "temp":
             base = self.temp_folder()
         else:

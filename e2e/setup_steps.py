@@ -147,6 +147,12 @@ class SetupSteps:
     def do_folder(self, pos, opts):
         os.makedirs(self.place(pos[0], pos[1]), exist_ok=True)
 
+    def do_use_exe(self, pos, opts):
+        """use-exe PATH: runs a copy of this UPDATE.EXE instead of one built
+        from the update folder."""
+        shutil.copyfile(pos[0], self.exe)
+        self.built = True
+
     def do_registry(self, pos, opts):
         company, gamedir = pos
         key = "HKCU\\Software\\%s\\%s" % (company, gamedir)

@@ -66,6 +66,17 @@ const char* SectionNameEnd(const char* p, const char* end) {
   return p;
 }
 
+// The next line at *p, without its line end and the blanks around it; *p
+// moves past the line end.
+void NextLine(const char** p, const char* fileEnd, const char** line, const char** lineEnd) {
+  *line = *p;
+  while (*p < fileEnd && **p != '\n' && **p != '\r') ++*p;
+  *lineEnd = *p;
+  if (*p < fileEnd && **p == '\r') ++*p;
+  if (*p < fileEnd && **p == '\n') ++*p;
+  TrimBlanks(line, lineEnd);
+}
+
 }  // namespace
 
 std::string TrimIniName(const char* name) {
@@ -89,13 +100,8 @@ void IniText::Walk(const char* section, int* sectionLine, Visit visit) const {
   int lineNumber = 0;
   while (p < fileEnd) {
     ++lineNumber;
-    const char* line = p;
-    while (p < fileEnd && *p != '\n' && *p != '\r') ++p;
-    const char* lineEnd = p;
-    if (p < fileEnd && *p == '\r') ++p;
-    if (p < fileEnd && *p == '\n') ++p;
-
-    TrimBlanks(&line, &lineEnd);
+    const char *line, *lineEnd;
+    NextLine(&p, fileEnd, &line, &lineEnd);
     if (line == lineEnd || *line == ';') continue;
     if (*line == '[') {
       // Only the first section of a name is searched.
@@ -129,6 +135,27 @@ void IniText::Walk(const char* section, int* sectionLine, Visit visit) const {
     entry.line = lineNumber;
     if (!visit(entry)) return;
   }
+}
+
+std::vector<IniEntry> IniText::Sections() const {
+  std::vector<IniEntry> sections;
+  const char* p = content_.data();
+  const char* const fileEnd = p + content_.size();
+  int lineNumber = 0;
+  while (p < fileEnd) {
+    ++lineNumber;
+    const char *line, *lineEnd;
+    NextLine(&p, fileEnd, &line, &lineEnd);
+    if (line == lineEnd || *line != '[') continue;
+    const char* nameBegin = line + 1;
+    const char* nameEnd = SectionNameEnd(nameBegin, lineEnd);
+    TrimBlanks(&nameBegin, &nameEnd);
+    IniEntry section;
+    section.key.assign(nameBegin, nameEnd);
+    section.line = lineNumber;
+    sections.push_back(section);
+  }
+  return sections;
 }
 
 int IniText::SectionLine(const char* section) const {

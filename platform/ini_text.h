@@ -28,6 +28,10 @@ class IniText {
   // (only the first of a name is ever found).
   std::vector<IniEntry> Entries(const char* section) const;
 
+  // Every section header in file order, repeated names included, with the
+  // name as the reader compares it (blanks around it dropped).
+  std::vector<IniEntry> Sections() const;
+
   // GetPrivateProfileStringA's lookup: the first entry named `key` in the
   // first section named `section`. False when there is none.
   bool Find(const char* section, const char* key, IniEntry* entry) const;

@@ -21,6 +21,7 @@
 #include "platform/ini_text.h"
 #include "platform/tool_support.h"
 #include "settings/list_syntax.h"
+#include "tools/qa2/check_support.h"
 #include "tools/qa2/cp932.h"
 #include "updater/entries.h"
 
@@ -48,15 +49,6 @@ constexpr char kSeeCopies[] = "docs/authoring.md#copy-entries";
 constexpr char kSeeSpace[] = "docs/authoring.md#free-space";
 constexpr char kSeeText[] = "docs/authoring.md#text-and-code-page-932";
 
-enum class Severity { Error, Warning };
-
-struct Finding {
-  std::string file;  // "UPDATE.INI" or a folder file
-  int line;          // 0: the report names no line
-  Severity severity;
-  std::string text;
-};
-
 struct FolderFile {
   std::string shown;  // the name as the system gives it (UTF-8)
   std::string cp932;  // the member name it becomes; empty when it has none
@@ -64,14 +56,7 @@ struct FolderFile {
   bool used = false;
 };
 
-// One value as the updater's getter leaves it in its buffer.
-struct Value {
-  bool present = false;  // a non-empty value
-  bool given = false;    // the key is in the file, perhaps empty
-  std::string text;      // cut to the field
-  size_t length = 0;     // the whole value's length in the file
-  int line = 0;
-};
+using Value = IniValue;
 
 struct KeySpec {
   const char* name;
@@ -92,10 +77,6 @@ const KeySpec kSetupKeys[] = {
     {"UpdateMessage", kMessageBuffer, false, Severity::Warning},
 };
 
-std::string Quote(const std::string& cp932) { return "'" + Cp932ToShown(cp932) + "'"; }
-
-std::string See(const char* anchor) { return std::string(" (see ") + anchor + ")"; }
-
 std::string KeyName(const char* prefix, int n) {
   char key[32];
   std::snprintf(key, sizeof key, "%s%02i", prefix, n);
@@ -115,18 +96,21 @@ class Checker {
 
   CheckSummary Run() {
     if (ListFolder() && ReadIni()) {
+      CheckSections();
+      CheckComments();
       CheckSetup();
       CheckUpdate();
       CheckUnusedFiles();
     }
-    Print();
+    findings_.Print(out_, kIniName);
+    summary_.errors = findings_.errors();
+    summary_.warnings = findings_.warnings();
     return summary_;
   }
 
  private:
   void Report(const std::string& file, int line, Severity severity, const std::string& text) {
-    findings_.push_back({file, line, severity, text});
-    ++(severity == Severity::Error ? summary_.errors : summary_.warnings);
+    findings_.Report(file, line, severity, text);
   }
   void Ini(int line, Severity severity, const std::string& text) {
     Report(kIniName, line, severity, text);
@@ -233,7 +217,8 @@ class Checker {
     if (content.compare(0, 3, "\xEF\xBB\xBF") == 0)
       Ini(1, Severity::Error,
           "the file begins with a UTF-8 byte-order mark, which hides its first line from the "
-          "updater; save it as code page 932 without one" + See(kSeeText));
+          "updater; save it as code page 932 without one (tail -c +4 UPDATE.INI | iconv -f "
+          "UTF-8 -t CP932 > UPDATE.NEW, then replace UPDATE.INI with UPDATE.NEW)" + See(kSeeText));
     ini_ = platform::IniText(std::move(content));
     return true;
   }
@@ -241,15 +226,7 @@ class Checker {
   // --- reading as the updater's getter does
 
   Value Read(const char* section, const std::string& key, size_t field) {
-    Value v;
-    platform::IniEntry entry;
-    if (!ini_.Find(section, key.c_str(), &entry)) return v;
-    v.given = true;
-    v.line = entry.line;
-    v.length = entry.value.size();
-    v.text = entry.value.substr(0, field - 1);
-    v.present = !v.text.empty();
-    return v;
+    return ReadIniValue(ini_, section, key, field);
   }
 
   // A value that is not code page 932 shows or names something else.
@@ -258,7 +235,8 @@ class Checker {
     if (LooksLikeUtf8(v.text))
       Ini(v.line, Severity::Error,
           key + " is UTF-8 text, not code page 932: the updater would show or use other "
-          "characters" + See(kSeeText));
+          "characters; convert the file (iconv -f UTF-8 -t CP932 UPDATE.INI > UPDATE.NEW, then "
+          "replace UPDATE.INI with UPDATE.NEW)" + See(kSeeText));
     else if (!IsCp932Text(v.text))
       Ini(v.line, Severity::Error,
           key + " holds bytes that are no code page 932 character" + See(kSeeText));
@@ -273,9 +251,9 @@ class Checker {
   }
 
   // Keys of a section that the updater never reads: repeated ones, and those
-  // `known` does not accept.
-  template <typename Known>
-  void CheckKeys(const char* section, Known known) {
+  // `known` does not accept, with the name `suggest` finds near them.
+  template <typename Known, typename Suggest>
+  void CheckKeys(const char* section, Known known, Suggest suggest) {
     std::vector<platform::IniEntry> entries = ini_.Entries(section);
     for (size_t i = 0; i < entries.size(); ++i) {
       const platform::IniEntry& e = entries[i];
@@ -288,11 +266,86 @@ class Checker {
                 std::to_string(entries[j].line));
       }
       if (!repeated && !known(e)) {
+        std::string near = suggest(e.key);
         Ini(e.line, Severity::Warning,
             "[" + std::string(section) + "] " + e.key + " is no key the updater reads" +
+                (near.empty() ? "" : "; did you mean " + near + "?") +
                 See(std::strcmp(section, "SETUP") == 0 ? kSeeSetup : kSeeUpdate));
       }
     }
+  }
+
+  // --- the file as a whole
+
+  // Sections the updater never reads: repeated ones, and misspelt or unknown
+  // names. A misspelling of a section the file lacks is kept for the report
+  // of the missing section, at the misspelt line.
+  void CheckSections() {
+    const std::vector<std::string> known = {"SETUP", "UPDATE"};
+    std::vector<platform::IniEntry> sections = ini_.Sections();
+    for (size_t i = 0; i < sections.size(); ++i) {
+      const platform::IniEntry& s = sections[i];
+      const std::string shown = "[" + Cp932ToShown(s.key) + "]";
+      bool isKnown = false;
+      for (const std::string& k : known) isKnown = isKnown || platform::SameIniName(s.key, k);
+      if (isKnown) {
+        for (size_t j = 0; j < i; ++j)
+          if (platform::SameIniName(sections[j].key, s.key)) {
+            Ini(s.line, Severity::Warning,
+                shown + " is given again: the updater reads only the first, on line " +
+                    std::to_string(sections[j].line) + See(kSeeText));
+            break;
+          }
+        continue;
+      }
+      std::string near = ClosestName(s.key, known);
+      if (!near.empty() && ini_.SectionLine(near.c_str()) == 0 && !misspelt_.count(near)) {
+        misspelt_[near] = s;
+        continue;
+      }
+      Ini(s.line, Severity::Warning,
+          shown + " is no section the updater reads" +
+              (near.empty() ? "" : "; did you mean [" + near + "]?") + See(kSeeText));
+    }
+  }
+
+  // Where a missing section is reported: at its misspelling, if any.
+  int MissingSectionLine(const char* section) const {
+    auto it = misspelt_.find(section);
+    return it == misspelt_.end() ? 1 : it->second.line;
+  }
+  std::string MissingSection(const char* section) const {
+    auto it = misspelt_.find(section);
+    std::string text = std::string("no [") + section + "] section";
+    if (it != misspelt_.end())
+      text = "[" + Cp932ToShown(it->second.key) + "] is no section the updater reads; did you mean [" +
+             section + "]? There is " + text;
+    return text;
+  }
+
+  // A ';' after a value is part of it: INI comments start their line. For
+  // a path or a name that is an error, for a shown text or a number that
+  // still reads alike a warning. The value's other reports are left out.
+  void CheckComments() {
+    for (const char* section : {"SETUP", "UPDATE"})
+      for (const platform::IniEntry& e : ini_.Entries(section)) {
+        size_t at = TrailingCommentAt(e.value);
+        if (at == std::string::npos) continue;
+        comments_.insert(e.line);
+        bool harmless = false;
+        for (const KeySpec& spec : kSetupKeys)
+          harmless = harmless || (std::strcmp(section, "SETUP") == 0 &&
+                                  platform::SameIniName(e.key, spec.name) && spec.whenCut == Severity::Warning);
+        std::string meant = e.value.substr(0, at);
+        std::string reading;
+        if (platform::SameIniName(e.key, "RequiredDiskSpace") || platform::SameIniName(e.key, "OverwriteOnly")) {
+          harmless = ParseInt32(meant.c_str()) == ParseInt32(e.value.c_str());
+          reading = ", which the updater reads as " + std::to_string(ParseInt32(e.value.c_str()));
+        }
+        Ini(e.line, harmless ? Severity::Warning : Severity::Error,
+            e.key + ": " + Quote(e.value.substr(at)) + " is part of the value, not a comment (a comment "
+            "is a line of its own that starts with ';'), so the value is " + Quote(e.value) + reading + See(kSeeText));
+      }
   }
 
   // --- [SETUP]
@@ -304,7 +357,8 @@ class Checker {
              See(kSeeSetup);
     };
     if (sectionLine == 0) {
-      Ini(1, Severity::Error, std::string("no [SETUP] section") + stops(kSetupKeys[0].name));
+      Ini(MissingSectionLine("SETUP"), Severity::Error,
+          MissingSection("SETUP") + stops(kSetupKeys[0].name));
       return;
     }
     for (const KeySpec& spec : kSetupKeys) {
@@ -324,11 +378,16 @@ class Checker {
               "others must exist in every installation" + See(kSeeSetup));
       }
     }
-    CheckKeys("SETUP", [](const platform::IniEntry& e) {
-      for (const KeySpec& spec : kSetupKeys)
-        if (platform::SameIniName(e.key, spec.name)) return true;
-      return false;
-    });
+    std::vector<std::string> names;
+    for (const KeySpec& spec : kSetupKeys) names.push_back(spec.name);
+    CheckKeys(
+        "SETUP",
+        [&](const platform::IniEntry& e) {
+          for (const std::string& name : names)
+            if (platform::SameIniName(e.key, name)) return true;
+          return false;
+        },
+        [&](const std::string& key) { return ClosestName(key, names); });
   }
 
   // --- [UPDATE]
@@ -418,6 +477,15 @@ class Checker {
   void CheckUpdateEntry(const ReadEntry& r, std::vector<uint64_t>* bytesPerMode) {
     const Value& v = r.value;
     const std::string key = KeyName("UpdateFile", r.n);
+    if (comments_.count(v.line)) {
+      // Reported as a comment; the file its author meant is not unused.
+      UpdateItem item{};
+      std::string meant = v.text.substr(0, TrailingCommentAt(v.text));
+      meant.erase(meant.find_last_not_of(" \t") + 1);
+      ParseUpdateEntry(meant.c_str(), 0, &item);
+      if (FolderFile* file = FindMember(item.path + item.nameOffset)) file->used = true;
+      return;
+    }
     CheckText(v, key);
     CheckCut(v, key, kMessageBuffer, Severity::Error, kSeeEntries);
 
@@ -465,6 +533,7 @@ class Checker {
   void CheckCopyEntry(const ReadEntry& r) {
     const Value& v = r.value;
     const std::string key = KeyName("CopyFile", r.n);
+    if (comments_.count(v.line)) return;
     CheckText(v, key);
     CheckCut(v, key, kField, Severity::Error, kSeeCopies);
 
@@ -506,23 +575,25 @@ class Checker {
     std::vector<ReadEntry> copies = ReadList("CopyFile", kField, &copyEnd, &copyEndNumber);
 
     if (updates.empty() && copies.empty())
-      Ini(std::max(sectionLine, 1), Severity::Error,
-          std::string(sectionLine ? "" : "no [UPDATE] section: ") +
+      Ini(sectionLine ? sectionLine : MissingSectionLine("UPDATE"), Severity::Error,
+          (sectionLine ? std::string() : MissingSection("UPDATE") + ": ") +
               "no UpdateFile00 and no CopyFile00, so the update stops with \"No 'UpdateFileXX' and "
               "'CopyFileXX'\"" + See(kSeeUpdate));
 
     CheckListNumbers("UpdateFile", updates, updateEnd, updateEndNumber, kSeeEntries);
     CheckListNumbers("CopyFile", copies, copyEnd, copyEndNumber, kSeeCopies);
 
+    summary_.updateEntries = int(updates.size());
+    summary_.copyEntries = int(copies.size());
     std::vector<uint64_t> bytesPerMode(kModes, 0);
     for (const ReadEntry& r : updates) CheckUpdateEntry(r, &bytesPerMode);
     for (const ReadEntry& r : copies) CheckCopyEntry(r);
     int busiestMode = int(std::max_element(bytesPerMode.begin(), bytesPerMode.end()) - bytesPerMode.begin());
     summary_.bytesWritten = bytesPerMode[size_t(busiestMode)];
 
-    CheckNumber(Read("UPDATE", "OverwriteOnly", kField), "OverwriteOnly", kSeeUpdate);
+    CheckNumber(Read("UPDATE", "OverwriteOnly", kField), "OverwriteOnly", kSeeUpdate, false);
     Value space = Read("UPDATE", "RequiredDiskSpace", kField);
-    if (CheckNumber(space, "RequiredDiskSpace", kSeeSpace)) {
+    if (CheckNumber(space, "RequiredDiskSpace", kSeeSpace, true)) {
       uint32_t required = uint32_t(ParseInt32(space.text.c_str()));
       if (required != 0 && required < summary_.bytesWritten) {
         std::string mode = bytesPerMode[0] == bytesPerMode[size_t(busiestMode)]
@@ -535,32 +606,45 @@ class Checker {
       }
     }
 
-    CheckKeys("UPDATE", [](const platform::IniEntry& e) {
-      size_t rest = 0;
-      if (StartsWithNoCase(e.key, "UpdateFile", &rest) || StartsWithNoCase(e.key, "CopyFile", &rest))
-        return e.key.size() > rest && e.key.find_first_not_of("0123456789", rest) == std::string::npos;
-      return platform::SameIniName(e.key, "RequiredDiskSpace") ||
-             platform::SameIniName(e.key, "OverwriteOnly");
-    });
+    CheckKeys(
+        "UPDATE",
+        [](const platform::IniEntry& e) {
+          size_t rest = 0;
+          if (StartsWithNoCase(e.key, "UpdateFile", &rest) || StartsWithNoCase(e.key, "CopyFile", &rest))
+            return e.key.size() > rest && e.key.find_first_not_of("0123456789", rest) == std::string::npos;
+          return platform::SameIniName(e.key, "RequiredDiskSpace") ||
+                 platform::SameIniName(e.key, "OverwriteOnly");
+        },
+        [](const std::string& key) {
+          // A numbered key keeps its number: UpdateFiel03 is near UpdateFile03.
+          size_t digits = key.find_last_not_of("0123456789") + 1;
+          if (digits < key.size()) {
+            std::string near = ClosestName(key.substr(0, digits), {"UpdateFile", "CopyFile"});
+            if (!near.empty()) return near + key.substr(digits);
+          }
+          return ClosestName(key, {"RequiredDiskSpace", "OverwriteOnly"});
+        });
   }
 
-  // A number as the updater converts it; false when it is not one.
-  bool CheckNumber(const Value& v, const char* key, const char* anchor) {
-    if (!v.present) return false;
+  // A number as the updater converts it; false when it is not one. A byte
+  // count is used unsigned: -1 reads as 4294967295.
+  bool CheckNumber(const Value& v, const char* key, const char* anchor, bool bytes) {
+    if (!v.present || comments_.count(v.line)) return false;
     const std::string& t = v.text;
     size_t start = (t[0] == '+') ? 1 : 0;
     bool digits = t.size() > start && t.find_first_not_of("0123456789", start) == std::string::npos;
     int32_t read = ParseInt32(t.c_str());
+    std::string used = bytes ? std::to_string(uint32_t(read)) + " bytes" : std::to_string(read);
     if (!digits) {
       Ini(v.line, Severity::Error,
           std::string(key) + " " + Quote(t) + " is not a plain number: the updater reads it as " +
-              std::to_string(read) + See(anchor));
+              used + See(anchor));
       return false;
     }
     if (ParseUInt64(t.c_str() + start) > uint64_t(INT32_MAX)) {
       Ini(v.line, Severity::Error,
           std::string(key) + " " + t + " is beyond the updater's 32-bit reading, which takes it as " +
-              std::to_string(read) + See(anchor));
+              used + See(anchor));
       return false;
     }
     return true;
@@ -573,34 +657,27 @@ class Checker {
                "no UpdateFileXX entry uses this file: it only makes the update larger" + See(kSeeEntries));
   }
 
-  void Print() {
-    // UPDATE.INI's reports by line, then the folder's by name.
-    std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
-      bool aIni = a.file == kIniName && a.line > 0, bIni = b.file == kIniName && b.line > 0;
-      if (aIni != bIni) return aIni;
-      if (aIni) return a.line < b.line;
-      return false;
-    });
-    for (const Finding& f : findings_) {
-      const char* severity = f.severity == Severity::Error ? "error" : "warning";
-      if (f.line > 0)
-        std::fprintf(out_, "%s:%d: %s: %s\n", f.file.c_str(), f.line, severity, f.text.c_str());
-      else
-        std::fprintf(out_, "%s: %s: %s\n", f.file.c_str(), severity, f.text.c_str());
-    }
-  }
-
   std::string dir_;
   FILE* out_;
   CheckSummary summary_;
-  std::vector<Finding> findings_;
+  Findings findings_;
   std::vector<FolderFile> files_;
   platform::IniText ini_{std::string()};
   std::string dataFolder_;
+  std::map<std::string, platform::IniEntry> misspelt_;  // missing section -> its misspelling
+  std::set<int> comments_;  // lines of values with a ';' after them
 };
 
 }  // namespace
 
 CheckSummary CheckUpdateFolder(const std::string& dir, FILE* out) { return Checker(dir, out).Run(); }
+
+std::string CleanCheckLine(const CheckSummary& summary) {
+  auto entries = [](int n, const char* kind) {
+    return std::to_string(n) + " " + kind + (n == 1 ? " entry" : " entries");
+  };
+  return std::string(kIniName) + ": ok, " + entries(summary.updateEntries, "update") + ", " +
+         entries(summary.copyEntries, "copy");
+}
 
 }  // namespace qa2

@@ -17,10 +17,17 @@ struct CheckSummary {
   // The most bytes the update writes from its archive for any one install
   // mode (the size RequiredDiskSpace is checked against).
   uint64_t bytesWritten = 0;
+  // The UpdateFileXX and CopyFileXX keys the updater reads.
+  int updateEntries = 0;
+  int copyEntries = 0;
 };
 
 // Checks the update folder `dir`. Each finding is printed to `out` as
 // "UPDATE.INI:LINE: error|warning: ..." (or "NAME: ..." for a folder file).
 CheckSummary CheckUpdateFolder(const std::string& dir, FILE* out);
+
+// The line a check without findings ends with:
+// "UPDATE.INI: ok, N update entries, M copy entries".
+std::string CleanCheckLine(const CheckSummary& summary);
 
 }  // namespace qa2

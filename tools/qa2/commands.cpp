@@ -16,7 +16,8 @@ const std::vector<Command>& Commands() {
       {"list", "ARCHIVE",
        "Lists the members in directory order: name, stored or compressed, size,\n"
        "stored size and time (UTC). Names are shown in UTF-8; a byte that is no\n"
-       "printable character shows as \\xNN and a backslash as \\\\.",
+       "printable character shows as \\xNN and a backslash as \\\\. Columns are\n"
+       "aligned by display width (a full-width character takes two columns).",
        RunList},
       {"extract", "ARCHIVE -C DIR [NAME...]",
        "Extracts the named members (all when none is named) into DIR, which must\n"
@@ -51,12 +52,15 @@ const std::vector<Command>& Commands() {
        "two names equal without regard to case, an archive beyond 4 GiB - 1.\n"
        "An unreadable FILE gives exit 3. OUT is replaced only once complete.",
        RunPack},
-      {"check", "UPDATE_DIR",
+      {"check", "[UPDATE_DIR] [--install DIR]",
        "Checks an update folder as the updater will read it: UPDATE.INI through\n"
        "the updater's own INI reading, list scanner and entry readers, and the\n"
        "files that become the archive's members. Each finding is printed as\n"
        "  UPDATE.INI:LINE: error|warning: ...   or   NAME: error|warning: ...\n"
-       "and points to docs/authoring.md.\n"
+       "and points to docs/authoring.md. Without findings it prints one line:\n"
+       "  UPDATE.INI: ok, N update entries, M copy entries\n"
+       "Unknown keys and sections get the known name they are closest to (\"did\n"
+       "you mean\"), a misspelt section is named at its own line.\n"
        "Errors (the updater stops, fails part way, or never reads what is written):\n"
        "  a required [SETUP] key (CompanyName, GameTitle, GameClass, GameDir)\n"
        "  missing or empty; no UpdateFile00 and no CopyFile00; an UpdateFileXX or\n"
@@ -66,17 +70,31 @@ const std::vector<Command>& Commands() {
        "  outside 0 to 9; a value its field cuts (UpdateFileXX 1023 bytes,\n"
        "  CopyFileXX and [SETUP] names 259) where it names a path or a registry\n"
        "  key, or a path too long for the updater's 259-byte paths; a value that\n"
-       "  is not code page 932 (UTF-8 text, a byte-order mark); a RequiredDiskSpace\n"
-       "  or OverwriteOnly that is not a plain 32-bit number; a folder file whose\n"
+       "  is not code page 932 (UTF-8 text, a byte-order mark); a ';' after a path\n"
+       "  or a name (comments start their line); a RequiredDiskSpace or\n"
+       "  OverwriteOnly that is not a plain 32-bit number (with the value the\n"
+       "  updater uses: -1 is 4294967295 bytes); a folder file whose\n"
        "  name cannot name a member, or two names equal but for case.\n"
        "Warnings (it works, but is likely not meant): a RequiredDiskSpace below\n"
        "  the bytes the update's entries write for one install mode; a shown text\n"
        "  its field cuts; a path that leaves under 100 bytes for the installation\n"
        "  path; text after an entry's path; a CopyFileXX install mode that is no\n"
-       "  digit; a multi-level DataFolder; a key given twice or unknown to the\n"
-       "  updater; a folder file that no entry uses; a subfolder (not packed).\n"
-       "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 the\n"
-       "folder or UPDATE.INI could not be read.",
+       "  digit; a multi-level DataFolder; a key or section given twice or unknown\n"
+       "  to the updater; a ';' after a shown text or a number that reads alike;\n"
+       "  a folder file that no entry uses; a subfolder (not packed).\n"
+       "--install DIR also checks the installation's SETUP.INI in DIR as start-up\n"
+       "and the installation description read it (reports as SETUP.INI:LINE:).\n"
+       "Errors: no SETUP.INI; a required key missing or empty (CompanyName,\n"
+       "  GameTitle, GameDir, GameExe, UninstExe, SetupBmp, InstallSelects,\n"
+       "  InstallTitleN, InstallFilesN, Shortcuts, ShortcutN), which ends the\n"
+       "  updater without any message; a list the loader refuses (no SetupBmp or\n"
+       "  InstallFilesN name, a ShortcutN or ExecApp of one field); InstallSelects\n"
+       "  above 3, Shortcuts above 10.\n"
+       "Warnings: a value the updater cuts; names past a list's limit or after an\n"
+       "  empty item; a number that is not plain; a key never read (numbered past\n"
+       "  its count, repeated, unknown, with \"did you mean\"); UTF-8 text.\n"
+       "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 a\n"
+       "folder, UPDATE.INI or SETUP.INI could not be read.",
        RunCheck},
       {"compress", "IN OUT [--fast]",
        "Compresses IN into one raw stream OUT, ending with the end code, as small\n"

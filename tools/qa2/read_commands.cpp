@@ -10,6 +10,7 @@
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 #include "tools/qa2/cp932.h"
+#include "tools/qa2/display_width.h"
 #include "tools/qa2/member_names.h"
 #include "tools/qa2/exe_input.h"
 
@@ -51,10 +52,12 @@ int RunList(const std::vector<std::string>& args) {
   if (args.size() != 1) return Fail("list", kExitUsage, "expects ARCHIVE (see qa2 list --help)");
   LoadedArchive a;
   if (int rc = Load("list", args[0], &a)) return rc;
-  std::printf("%-16s %-10s %12s %12s  %s\n", "name", "kind", "size", "stored", "time (UTC)");
+  // The name column by display width: a full-width character takes two.
+  std::printf("%s %-10s %12s %12s  %s\n", PadToWidth("name", 16).c_str(), "kind", "size", "stored",
+              "time (UTC)");
   for (uint32_t i = 0; i < a.archive->entryCount(); ++i) {
     ArchiveEntry e = a.archive->entry(i);
-    std::printf("%-16s %-10s %12u %12u  %s\n", DisplayName(e).c_str(),
+    std::printf("%s %-10s %12u %12u  %s\n", PadToWidth(DisplayName(e), 16).c_str(),
                 e.IsCompressed() ? "compressed" : "stored", e.fileSize, e.storedSize,
                 FormatFileTime(e.fileTime).c_str());
   }

@@ -1,0 +1,64 @@
+// What the update-folder check and the installation check share: findings
+// and their printing, values read as the updater's getters leave them, and
+// the nearest known name for a misspelt one.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/ini_text.h"
+
+namespace qa2 {
+
+enum class Severity { Error, Warning };
+
+struct Finding {
+  std::string file;  // "UPDATE.INI", "SETUP.INI" or a folder file
+  int line;          // 0: the report names no line
+  Severity severity;
+  std::string text;
+};
+
+class Findings {
+ public:
+  void Report(const std::string& file, int line, Severity severity, const std::string& text);
+  int errors() const { return errors_; }
+  int warnings() const { return warnings_; }
+  // `iniFile`'s reports by line, then the others in order of report, as
+  // "FILE:LINE: error|warning: ..." or "FILE: error|warning: ...".
+  void Print(FILE* out, const std::string& iniFile) const;
+
+ private:
+  std::vector<Finding> findings_;
+  int errors_ = 0;
+  int warnings_ = 0;
+};
+
+// One value as the updater's getter leaves it in its buffer.
+struct IniValue {
+  bool present = false;  // a non-empty value
+  bool given = false;    // the key is in the file, perhaps empty
+  std::string text;      // cut to the field
+  size_t length = 0;     // the whole value's length in the file
+  int line = 0;
+};
+IniValue ReadIniValue(const platform::IniText& ini, const char* section, const std::string& key,
+                      size_t field);
+
+// Where a ';' after a value starts what its author meant as a comment:
+// a ';' with a blank before it. npos when there is none.
+size_t TrailingCommentAt(const std::string& value);
+
+// The known name closest to `name` (case ignored, a swap of two neighbours
+// counting as one edit) when it is near enough to be a misspelling of it;
+// empty otherwise.
+std::string ClosestName(const std::string& name, const std::vector<std::string>& known);
+
+// "'text'" with the code page 932 bytes shown in UTF-8.
+std::string Quote(const std::string& cp932);
+// " (see ANCHOR)"
+std::string See(const char* anchor);
+
+}  // namespace qa2
