@@ -178,6 +178,10 @@ TEST(BuilderTest, DuplicatesAreFoundWithoutRegardToAsciiCaseOnly) {
   };
   const Pair pairs[] = {
       {"readme.txt", "README.TXT", true},
+      {"size.dat", "SIZE.DAT", true},
+      {"abcdefghijklm", "ABCDEFGHIJKLM", true},
+      {"nopqrstuvwxyz", "NOPQRSTUVWXYZ", true},
+      {"`{", "@[", false},
       {"\x95\x5C" "a", "\x95\x5C" "A", true},    // 表a, 表A
       {"\x83\x41", "\x83\x61", false},        // trail bytes 'A' and 'a' are not letters
       {"\x82\x81", "\x82\x60", false},        // full-width a and A differ
