@@ -10,6 +10,21 @@
 #include <string>
 
 namespace platform {
+
+bool LongWidePath(const std::wstring& wide, std::wstring* out) {
+  if (wide.empty()) return false;
+  DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return false;
+  std::wstring full(need, L'\0');
+  DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
+  if (got == 0 || got >= need) return false;
+  full.resize(got);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) *out = full;
+  else if (full.compare(0, 2, L"\\\\") == 0) *out = L"\\\\?\\UNC\\" + full.substr(2);
+  else *out = L"\\\\?\\" + full;
+  return true;
+}
+
 namespace {
 
 uint64_t FromFileTime(const FILETIME& ft) {
@@ -94,16 +109,8 @@ bool LongPath(const char* path, std::wstring* out) {
   if (n <= 1) return false;
   std::wstring wide(size_t(n), L'\0');
   if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n)) return false;
-  DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (need == 0) return false;
-  std::wstring full(need, L'\0');
-  DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
-  if (got == 0 || got >= need) return false;
-  full.resize(got);
-  if (full.compare(0, 4, L"\\\\?\\") == 0) *out = full;
-  else if (full.compare(0, 2, L"\\\\") == 0) *out = L"\\\\?\\UNC\\" + full.substr(2);
-  else *out = L"\\\\?\\" + full;
-  return true;
+  wide.resize(size_t(n - 1));
+  return LongWidePath(wide, out);
 }
 
 bool SetTimesOf(HANDLE file, uint64_t time) {
@@ -223,6 +230,28 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
+std::unique_ptr<ReadableFile> ReadableFileOf(HANDLE file) {
+  return std::make_unique<Win32File>(file);
+}
+
+std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destination) {
+  DWORD existing = GetFileAttributesW(destination.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    return nullptr;
+  // Beside the destination, so that the final rename stays on one volume;
+  // no sharing, so that no other copy deletes it while it is written.
+  // Created new and never opened through a reparse point: a file or link
+  // planted at this name makes the write fail instead of redirecting it.
+  wchar_t suffix[24];
+  swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
+  std::wstring temp = destination + suffix;
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32Replacement>(file, temp, destination, existing);
+}
+
 class Win32Platform : public Platform {
  public:
   uint32_t GetFileAttributes(const char* path) override { return GetFileAttributesA(path); }
@@ -242,25 +271,13 @@ class Win32Platform : public Platform {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32File>(h);
+    return ReadableFileOf(h);
   }
 
   std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) override {
     std::wstring destination;
     if (!LongPath(path, &destination)) return nullptr;
-    DWORD existing = GetFileAttributesW(destination.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES &&
-        (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-      return nullptr;
-    // Beside the destination, so that the final rename stays on one volume;
-    // no sharing, so that no other copy deletes it while it is written.
-    wchar_t suffix[24];
-    swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
-    std::wstring temp = destination + suffix;
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32Replacement>(file, temp, destination, existing);
+    return BeginWideReplacement(destination);
   }
 
   void FindFiles(const char* pattern, std::vector<std::string>* names) override {
