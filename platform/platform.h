@@ -66,7 +66,8 @@ class ReplacementFile {
   // Sets all three file times to *time when given, then replaces the file
   // with the content written, keeping its hidden and system attributes; the
   // times are set again once it is in place, so that no earlier file's
-  // creation time comes back through the name. False when any step fails;
+  // creation time comes back through the name. False when any step fails
+  // but the restoring of hidden and system (the content is in place then);
   // the old content is still in place when the replacement itself failed.
   // Called once.
   virtual bool Commit(const uint64_t* time) = 0;

@@ -116,9 +116,9 @@ std::string Hex(uint32_t value) {
 class HostReplacement : public ReplacementFile {
  public:
   HostReplacement(HostPlatform* os, std::string path, std::string host, std::string temp, int fd,
-                  bool failPartWay)
+                  bool failPartWay, uint32_t marks)
       : os_(os), path_(std::move(path)), host_(std::move(host)), temp_(std::move(temp)),
-        fd_(fd), failPartWay_(failPartWay) {}
+        fd_(fd), failPartWay_(failPartWay), marks_(marks) {}
   ~HostReplacement() override {
     if (fd_ >= 0) ::close(fd_);
     if (!committed_) ::unlink(temp_.c_str());
@@ -144,8 +144,11 @@ class HostReplacement : public ReplacementFile {
     if (!ok || !os_->FileOperation("rename", path_)) return false;
     if (::rename(temp_.c_str(), host_.c_str()) != 0) return false;
     committed_ = true;
+    os_->SetMarks(host_, 0);  // the new file's own, as on Windows
     if (time && !(os_->FileOperation("time", path_) && SetTimes(-1, host_.c_str(), *time)))
       return false;
+    // The content is in place: a failure here loses only the attributes.
+    if (marks_ && os_->FileOperation("attributes", path_)) os_->SetMarks(host_, marks_);
     return true;
   }
 
@@ -154,6 +157,7 @@ class HostReplacement : public ReplacementFile {
   std::string path_, host_, temp_;
   int fd_;
   bool failPartWay_;
+  uint32_t marks_;
   bool committed_ = false;
 };
 
@@ -276,7 +280,8 @@ uint32_t HostPlatform::GetFileAttributes(const char* path) {
   if (::lstat(HostPath(path).c_str(), &st) != 0) return kInvalidAttributes;
   if (S_ISLNK(st.st_mode)) return 0x20 | 0x400;  // ARCHIVE | REPARSE_POINT
   if (S_ISDIR(st.st_mode)) return kAttrDirectory | (IsReadOnly(st) ? kAttrReadOnly : 0);
-  return IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+  // FILE_ATTRIBUTE_ARCHIVE
+  return (IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20) | Marks(HostPath(path));
 }
 
 bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
@@ -285,6 +290,7 @@ bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
   struct stat st;
   if (::lstat(host.c_str(), &st) != 0) return false;
   if (S_ISLNK(st.st_mode)) return true;  // a link has no mode of its own to change
+  if (!S_ISDIR(st.st_mode)) SetMarks(host, attributes);
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
   return ::chmod(host.c_str(), mode) == 0;
@@ -304,7 +310,9 @@ bool HostPlatform::DeleteFile(const char* path) {
   if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) ||
       (!S_ISLNK(st.st_mode) && IsReadOnly(st)))
     return false;
-  return ::unlink(host.c_str()) == 0;
+  if (::unlink(host.c_str()) != 0) return false;
+  SetMarks(host, 0);
+  return true;
 }
 
 std::unique_ptr<ReadableFile> HostPlatform::OpenForRead(const char* path) {
@@ -338,7 +346,7 @@ std::unique_ptr<ReplacementFile> HostPlatform::BeginReplacement(const char* path
   std::string temp = host + ".~" + Hex(pid_) + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::make_unique<HostReplacement>(this, path, host, temp, fd, failPartWay);
+  return std::make_unique<HostReplacement>(this, path, host, temp, fd, failPartWay, Marks(host));
 }
 
 void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* names) {
@@ -366,6 +374,17 @@ void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* name
   }
   ::closedir(dir);
   std::sort(names->begin(), names->end());
+}
+
+uint32_t HostPlatform::Marks(const std::string& hostPath) const {
+  auto it = marks_.find(hostPath);
+  return it == marks_.end() ? 0 : it->second;
+}
+
+void HostPlatform::SetMarks(const std::string& hostPath, uint32_t attributes) {
+  attributes &= kAttrHidden | kAttrSystem;
+  if (attributes) marks_[hostPath] = attributes;
+  else marks_.erase(hostPath);
 }
 
 bool HostPlatform::ProcessIsAlive(uint32_t pid) {

@@ -165,8 +165,8 @@ class Win32Replacement : public ReplacementFile {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!placed.valid() || !SetTimesOf(placed.get(), *time)) return false;
     }
-    if (hidden && !SetFileAttributesW(destination_.c_str(), attributes_ & kKeptAttributes))
-      return false;
+    // The content is in place: a failure here loses only the attributes.
+    if (hidden) SetFileAttributesW(destination_.c_str(), attributes_ & kKeptAttributes);
     return true;
   }
 
