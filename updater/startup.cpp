@@ -149,6 +149,11 @@ int StartAndRun() {
     ShowUpdaterError(kMsgUpdateIniMissing);
     return kExitIncomplete;
   }
+  // Whatever already has this process's name is nobody's copy of ours: gone
+  // first, so that nothing of it (its security descriptor included) carries
+  // over to the copy, and a link there is removed itself.
+  if (os.GetFileAttributes(UpdateIniPath) != platform::kInvalidAttributes)
+    os.DeleteFile(UpdateIniPath);
   if (!ExtractArchiveMember(UpdateIniPath, "UPDATE.INI", false)) {
     ShowUpdaterError(kMsgUpdateIniMissing);
     return kExitIncomplete;

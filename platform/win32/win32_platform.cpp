@@ -1,6 +1,7 @@
 // The real platform: the ANSI Win32 calls the updater is specified against.
 #include "platform/win32/win32_platform.h"
 
+#include <aclapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -118,6 +119,41 @@ bool SetTimesOf(HANDLE file, uint64_t time) {
   return SetFileTime(file, &ft, &ft, &ft) != FALSE;
 }
 
+// A rename carries the new file's security descriptor to the name: the one
+// it inherited from the folder. An explicit DACL that an installer put on the
+// file it replaces (a save file players must write) goes onto the new file
+// first; without one, or when that fails, the inherited one stays.
+void KeepExplicitDacl(HANDLE file, const std::wstring& destination) {
+  Handle target(CreateFileW(destination.c_str(), READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!target.valid()) return;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(target.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  bool explicitDacl = false;
+  if (dacl && GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    explicitDacl = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; !explicitDacl && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      explicitDacl = GetAce(dacl, i, &ace) &&
+                     !(static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE);
+    }
+  }
+  if (explicitDacl) {
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+}
+
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -144,6 +180,9 @@ class Win32Replacement : public ReplacementFile {
   bool Commit(const uint64_t* time) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
     bool ok = (!time || SetTimesOf(file_, *time)) && FlushFileBuffers(file_);
+    if (ok && attributes_ != INVALID_FILE_ATTRIBUTES &&
+        !(attributes_ & FILE_ATTRIBUTE_REPARSE_POINT))
+      KeepExplicitDacl(file_, destination_);
     if (!Close() || !ok) return false;
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     const bool hidden =

@@ -1,6 +1,7 @@
 #include "updater/startup.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -431,6 +432,19 @@ TEST_F(StartupTest, OnlyStaleCopiesOfThisUpdatesIniAreRemoved) {
   EXPECT_EQ(RunUpdater(), 1);
   for (const auto& f : gone) EXPECT_FALSE(world.Exists("TMP/" + f.first)) << f.first;
   for (const auto& f : kept) EXPECT_EQ(world.Get("TMP/" + f.first), f.second) << f.first;
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+}
+
+TEST_F(StartupTest, WhatIsPlantedAtTheCopysNameIsRemovedNotWrittenThrough) {
+  world.Put("victim.txt", "victim");
+  ASSERT_EQ(::symlink(world.Host("victim.txt").c_str(), world.Host("TMP/UPDATE-1092.INI").c_str()), 0);
+  EXPECT_EQ(RunUpdater(), 1);
+  EXPECT_EQ(world.Get("victim.txt"), "victim");
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+  world.Put("TMP/UPDATE-1092.INI", "[SETUP]\r\nCompanyName=OTHER\r\n");
+  Prepare(world, kUpdateIni);
+  Presses({kButtonNext, kButtonNext, kButtonNext});
+  EXPECT_EQ(RunUpdater(), 1);  // read ours, not what was there
   EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
 }
 
