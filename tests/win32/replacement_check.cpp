@@ -95,9 +95,13 @@ int main() {
   // Explicit: protected, the system and one well-known group only.
   const char* kExplicit = "D:P(A;;FA;;;SY)(A;;FR;;;BU)";
   const std::string inherited = Dacl(target.c_str());
-  if (!SetDacl(target.c_str(), kExplicit) || Dacl(target.c_str()) == inherited) {
-    std::printf("skip this system keeps no DACL on files (Wine without extended attributes); "
-                "an explicit DACL kept across the replacement is confirmed on Windows only\n");
+  const bool set = SetDacl(target.c_str(), kExplicit);
+  const std::string now = Dacl(target.c_str());
+  if (!set || now == inherited) {
+    std::printf("skip this system keeps no DACL on files (set: %s, DACL before \"%s\", after "
+                "\"%s\"); an explicit DACL kept across the replacement is confirmed on Windows "
+                "only\n",
+                set ? "yes" : "no", inherited.c_str(), now.c_str());
   } else {
     const std::string before = Dacl(target.c_str());
     Check(os.WriteFileReplacing(target.c_str(), "newer", 5, nullptr) &&
