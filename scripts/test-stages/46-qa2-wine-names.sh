@@ -2,7 +2,8 @@
 # qa2.exe reaches Japanese names through the wide API whatever the system's
 # code page: under a Japanese and a non-Japanese locale, `extract` into an
 # existing folder 出力 gives the members データ.DAT and 表.TXT (表 ends in
-# the byte 0x5C) under their names with their bytes, `pack` of such files
+# the byte 0x5C) under their names with their bytes (into a folder Jörg,
+# which code page 932 cannot name, as well), `pack` of such files
 # gives the archive that qa2 on Linux makes, and `check` and `build` read a
 # folder so named. Build folders: QA_NATIVE_BUILD (default build) and the
 # Windows build that Wine runs (scripts/wine-check.sh).
@@ -52,6 +53,11 @@ for locale in ja_JP.UTF-8 C.UTF-8; do
     cmp -s "$src/$name" "$out/$name" || fail "$locale: $name missing or wrong ($(ls "$out" | tr '\n' ' '))"
   done
   [ "$(ls "$out" | wc -l)" = 2 ] || fail "$locale: other files in 出力: $(ls "$out" | tr '\n' ' ')"
+  # A folder whose name has no code page 932 form at all.
+  mkdir "$here/Jörg"
+  run extract "$(zpath "$work/JP.QA2")" -C "$(zpath "$here/Jörg")" >"$here/log" 2>&1 ||
+    fail "$locale: extract into Jörg failed: $(cat "$here/log")"
+  cmp -s "$src/表.TXT" "$here/Jörg/表.TXT" || fail "$locale: 表.TXT missing or wrong in Jörg"
   run pack "$(zpath "$here/W.QA2")" "$(zpath "$src/データ.DAT")" "$(zpath "$src/表.TXT")" >/dev/null 2>&1 ||
     fail "$locale: pack of Japanese names failed"
   cmp -s "$work/JP.QA2" "$here/W.QA2" || fail "$locale: pack under Wine differs from pack on Linux"
