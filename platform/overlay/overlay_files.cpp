@@ -247,10 +247,14 @@ OverlayFiles::Entry OverlayFiles::RealEntry(const std::string& local) {
 }
 
 OverlayFiles::Entry OverlayFiles::Look(const std::string& path) {
-  auto it = nodes_.find(Key(path));
+  const std::string key = Key(path);
+  auto it = nodes_.find(key);
   if (it != nodes_.end()) return it->second.entry;
   std::string local;
   if (RealLocal(path, &local)) return RealEntry(local);
+  // The folders above a root exist, as they do on the machine it stands for.
+  for (const Mounted& m : mounts_)
+    if (!key.empty() && StartsWithFolder(m.key, key)) return Entry{true, true, kAttrDirectory, 0, 0};
   return Entry{};
 }
 

@@ -161,11 +161,16 @@ TEST_F(OverlayTest, CopiesAFolderIntoTheTargetAndAFileToItsName) {
   EXPECT_EQ(ReadAll(files, "C:\\Games\\HOSHI\\Extras\\Deep\\B.TXT"), "b");
   EXPECT_EQ(files.LocalPath("C:\\Games\\HOSHI\\EXTRAS\\A.TXT"), (root / "inst" / "Extras" / "A.TXT").u8string());
   EXPECT_EQ(files.Copy("Q:\\Extras\\A.TXT", "C:\\Games\\HOSHI\\MOVIE\\X\\A2.TXT"), 0);
+  // The folders above a root exist; what is made beside it stays in memory.
+  EXPECT_EQ(files.GetFileAttributes("C:\\Games"), platform::kAttrDirectory);
+  EXPECT_EQ(files.Copy("Q:\\Extras\\A.TXT", "C:\\Games\\OTHER\\A.TXT"), 0);
+  EXPECT_EQ(ReadAll(files, "C:\\Games\\OTHER\\A.TXT"), "a");
+  EXPECT_EQ(files.LocalPath("C:\\Games\\OTHER\\A.TXT"), "");
   EXPECT_EQ(ReadAll(files, "C:\\Games\\HOSHI\\MOVIE\\X\\A2.TXT"), "a");
   EXPECT_NE(files.Copy("Q:\\NONE.TXT", "C:\\Games\\HOSHI\\NONE.TXT"), 0);
   int copied = 0;
   for (const auto& c : files.changes()) copied += c.kind == OverlayFiles::Change::Copied;
-  EXPECT_EQ(copied, 3);
+  EXPECT_EQ(copied, 4);
 }
 
 TEST(WildcardTest, MatchesAsFindFirstFileDoesForTheUpdatersPatterns) {

@@ -83,7 +83,11 @@ int RunPreviewCommand(const std::vector<std::string>& args) {
     if (!path->empty() && (!platform::Utf8ToCp932(*path, &cp932) || cp932.size() < 2 || cp932[1] != ':'))
       return Fail(kCommand, kExitUsage, *path + " is no Windows path with a drive letter in code page 932");
   if (!IsFolder(options.install)) return Fail(kCommand, kExitIo, options.install + " is not a folder");
-  if (!options.data.empty() && !IsFolder(options.data)) return Fail(kCommand, kExitIo, options.data + " is not a folder");
+  // A data folder that does not exist is previewed as such: the updater
+  // finds nothing there and cannot write below it.
+  if (!options.data.empty() && !IsFolder(options.data))
+    std::fprintf(stderr, "qa2 preview: %s does not exist; previewed as a DataPath with no folder\n",
+                 options.data.c_str());
 
   // The report names local files by absolute paths.
   auto absolute = [](std::string* path) {
