@@ -2,7 +2,9 @@
 player only presses 次へ/完了 and answers OK, `qa2 preview --json` predicts
 the run on the same installation; once the updater has exited, every file
 it created or wrote in the installation and data folders must be predicted
-with "writes": true, no other, and the exit code must be the predicted one.
+with "writes": true, no other, every file it removed (leftovers of killed
+runs) must be among the "deletions", and the exit code must be the
+predicted one.
 """
 import json
 import os
@@ -20,14 +22,31 @@ PASSIVE = {"page", "box", "shot", "changes", "responsive", "expect-file", "expec
 LEFT_OUT = {}
 
 
+def label_of(words):
+    pos = [w for w in words[1:] if "=" not in w]
+    return pos[0] if pos else "upd"
+
+
 def plan(steps, scenario):
     """{index of a start step: None (previewed) or why not}."""
     out = {}
+    running = set()  # labels of updaters and games started and not yet ended
     for i, (_, words, _) in enumerate(steps):
-        if words[0] != "start":
+        verb = words[0]
+        if verb in ("exit", "quit-game"):
+            pos = [w for w in words[1:] if "=" not in w]
+            running.discard(pos[0] if verb == "quit-game" or len(pos) > 1 else "upd")
+        elif verb == "game":
+            running.add(label_of(words))
+        elif verb == "kill-on-change":  # it kills the updater
+            running.discard(label_of(words))
+        if verb != "start":
             continue
-        label = words[1] if len(words) > 1 and "=" not in words[1] else "upd"
+        label = label_of(words)
         why = LEFT_OUT.get(scenario)
+        if not why and running - {label}:
+            why = "another updater or the game runs alongside"
+        running.add(label)
         ended = False
         for _, later, _ in steps[i + 1:]:
             verb, pos = later[0], [w for w in later[1:] if "=" not in w]
@@ -112,6 +131,10 @@ class PreviewCheck:
             problems.append("written but not predicted: " + p)
         for p in sorted(predicted - written):
             problems.append("predicted but not written: " + p)
+        removed = set(before) - set(after)
+        for p in sorted(removed ^ set(prediction["deletions"])):
+            problems.append(("removed but not predicted: " if p in removed else "predicted removed but kept: ") + p)
         if problems:
             raise Failure("qa2 preview was wrong:\n      " + "\n      ".join(problems))
-        self.say("preview held: exit code %d, %d file(s) written as predicted" % (code, len(written)))
+        self.say("preview held: exit code %d, %d file(s) written and %d removed as predicted" %
+                 (code, len(written), len(removed)))
