@@ -161,6 +161,8 @@ bool PreviewPlatform::FindOwnResource(const char*, int, const uint8_t** data, ui
 }
 
 int PreviewPlatform::MessageBox(Window, const char* text, const char* caption, uint32_t style) {
+  // What follows the end of a wait is the preview's, not the player's.
+  if (!waiting_.empty()) return kAnswerOk;
   texts_.push_back(PreviewText{PreviewText::Box, text, caption, style});
   // The only question the run can meet here is the disc prompt (no game
   // window is ever found): OK would ask again forever.
@@ -172,7 +174,7 @@ int PreviewPlatform::MessageBox(Window, const char* text, const char* caption, u
 }
 
 void PreviewPlatform::SetDlgItemText(Window, int id, const char* text) {
-  if (id == kInfoText && text[0] != '\0')
+  if (id == kInfoText && text[0] != '\0' && waiting_.empty())
     texts_.push_back(PreviewText{PreviewText::Page, text, std::string(), 0});
 }
 

@@ -6,7 +6,8 @@
 //
 // Where the real run would wait for the player's own choice (a disc that no
 // drive holds, the disk-space page), the preview records it in waiting()
-// and ends the wait the way that stops soonest (Cancel, Abort).
+// and ends the wait the way that stops soonest (Cancel, Abort); what is shown
+// after that is not recorded.
 #pragma once
 
 #include <cstdint>

@@ -180,13 +180,13 @@ TEST_F(PreviewTest, WaitsForThePlayerHaveNoExitCode) {
   EXPECT_EQ(Actions(disc), "UpdateFile00 new writes\nCopyFile00 wait-disc\n");
   EXPECT_FALSE(disc.exitCode);
   EXPECT_EQ(disc.waits, "disc");
+  EXPECT_EQ(disc.messages.back().text, "ＣＤ－ＲＯＭドライブに「T」ディスク 1 を入れて下さい");
 
   options.freeBytes = 10;
   PreviewReport space = Run("RequiredDiskSpace=11\r\nUpdateFile00=A.DAT\r\n");
   EXPECT_FALSE(space.exitCode);
   EXPECT_EQ(space.waits, "space");
-  ASSERT_GE(space.messages.size(), 2u);
-  EXPECT_EQ(space.messages[space.messages.size() - 2].text, "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
+  EXPECT_EQ(space.messages.back().text, "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
   EXPECT_EQ(space.files.empty(), true);  // the entries are read only after the check
   EXPECT_EQ(*space.requiredDiskSpace, 11u);
   EXPECT_EQ(space.freeBytes, 10u);
