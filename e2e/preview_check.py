@@ -10,7 +10,7 @@ import json
 import os
 import subprocess
 
-from common import QA2, Failure, linux_path
+from common import QA2, QA2_EXE, Failure, linux_path, windows_path
 
 # Verbs that may come between a previewed start and its exit: the player
 # presses Next (and Done) and answers OK; the rest only looks.
@@ -102,6 +102,7 @@ class PreviewCheck:
         prediction = json.loads(r.stdout.decode("utf-8"))
         with open(os.path.join(self.work, "preview-%s.json" % label), "wb") as f:
             f.write(r.stdout)
+        self.preview_with_qa2_exe(args, prediction)
         folders = sorted({inst, data})
         before = {}
         for f in folders:
@@ -109,6 +110,28 @@ class PreviewCheck:
         self.pending_preview = (label, prediction, folders, before)
         writes = sum(1 for f in prediction["files"] if f["writes"])
         self.say("preview: exit code %s, %d file(s) written" % (prediction["exit_code"], writes))
+
+    def preview_with_qa2_exe(self, args, prediction):
+        """qa2.exe under Wine, on the same folders as Windows paths, must
+        predict the same."""
+        wargs = []
+        for a in args[1:]:
+            if a.startswith("/"):
+                a = windows_path(a)
+            elif a.startswith("Q:="):
+                a = "Q:=" + windows_path(a[3:])
+            wargs.append(a)
+        r = subprocess.run(["wine", QA2_EXE] + wargs, capture_output=True, timeout=600)
+        if r.returncode != 0:
+            raise Failure("qa2.exe preview failed: %s" % r.stderr.decode(errors="replace"))
+        theirs = json.loads(r.stdout.decode("utf-8"))
+
+        def key(p):
+            return p["exit_code"], [(f["action"], f["writes"], f["target"]) for f in p["files"]], \
+                [(m["kind"], m["text"]) for m in p["messages"]]
+        if key(theirs) != key(prediction):
+            raise Failure("qa2.exe under Wine predicts otherwise than qa2:\n%s\n%s" %
+                          (json.dumps(key(theirs), ensure_ascii=False), json.dumps(key(prediction), ensure_ascii=False)))
 
     def preview_skip(self, why):
         self.say("preview: not held against this run: " + why)
