@@ -82,7 +82,9 @@ class PreviewTest : public ::testing::Test {
     ADD_FAILURE() << "no line for " << entry;
     return none;
   }
-  std::string Local(const std::string& relative) const { return (root / fs::u8path(relative)).u8string(); }
+  std::string Local(const std::string& relative) const {
+    return (root / fs::u8path(relative)).make_preferred().u8string();
+  }
 
   TempFolder folder;
   fs::path root;
