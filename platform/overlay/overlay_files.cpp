@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/codepage.h"
+#include "platform/overlay/local_files.h"
 #include "platform/tool_support.h"
 
 namespace platform {
@@ -66,32 +66,6 @@ class MemoryReader : public ReadableFile {
  private:
   const std::string* content_;
   uint64_t size_, time_, pos_ = 0;
-};
-
-class LocalReader : public ReadableFile {
- public:
-  LocalReader(const std::string& local, uint64_t size, uint64_t time)
-      : in_(fs::u8path(local), std::ios::binary), size_(size), time_(time) {}
-  bool ok() const { return bool(in_); }
-  bool Read(void* buffer, uint32_t size, uint32_t* got) override {
-    in_.read(static_cast<char*>(buffer), size);
-    *got = uint32_t(in_.gcount());
-    if (in_.eof()) in_.clear();
-    return !in_.bad();
-  }
-  bool Seek(uint32_t offset) override { return bool(in_.seekg(offset)); }
-  bool Size(uint64_t* size) override {
-    *size = size_;
-    return true;
-  }
-  bool LastWriteTime(uint64_t* time) override {
-    *time = time_;
-    return true;
-  }
-
- private:
-  std::ifstream in_;
-  uint64_t size_, time_;
 };
 
 }  // namespace
@@ -216,33 +190,26 @@ const std::vector<std::pair<std::string, std::string>>& OverlayFiles::Listing(
   auto it = listings_.find(local);
   if (it != listings_.end()) return it->second;
   std::vector<std::pair<std::string, std::string>> entries;
-  std::error_code ec;
-  for (fs::directory_iterator d(fs::u8path(local), ec), end; !ec && d != end; d.increment(ec)) {
+  std::vector<std::string> names;
+  local::ListFolder(local, &names);
+  for (const std::string& utf8 : names) {
     std::string name;
     // A name without a code page 932 form is one the updater cannot name.
-    if (Utf8ToCp932(d->path().filename().u8string(), &name))
-      entries.emplace_back(UpperName(name), d->path().u8string());
+    if (Utf8ToCp932(utf8, &name))
+      entries.emplace_back(UpperName(name), (fs::u8path(local) / fs::u8path(utf8)).u8string());
   }
   return listings_.emplace(local, std::move(entries)).first->second;
 }
 
-OverlayFiles::Entry OverlayFiles::RealEntry(const std::string& local) {
+OverlayFiles::Entry OverlayFiles::RealEntry(const std::string& path) {
   Entry entry;
-  std::error_code ec;
-  fs::file_status status = fs::status(fs::u8path(local), ec);
-  if (ec || !fs::exists(status)) return entry;
+  local::Stat stat;
+  if (!local::StatPath(path, &stat)) return entry;
   entry.exists = true;
-  if (fs::is_directory(status)) {
-    entry.folder = true;
-    entry.attributes = kAttrDirectory;
-    FileTimeOfPath(local, &entry.time);
-    return entry;
-  }
-  entry.size = fs::file_size(fs::u8path(local), ec);
-  FileTimeOfPath(local, &entry.time);
-  entry.attributes = kAttrArchive;
-  if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
-    entry.attributes |= kAttrReadOnly;
+  entry.folder = stat.folder;
+  entry.size = stat.size;
+  entry.time = stat.time;
+  entry.attributes = stat.folder ? kAttrDirectory : kAttrArchive | (stat.readOnly ? kAttrReadOnly : 0);
   return entry;
 }
 
@@ -372,9 +339,7 @@ std::unique_ptr<ReadableFile> OverlayFiles::OpenForRead(const std::string& path)
   } else if (!RealLocal(path, &local)) {
     return nullptr;
   }
-  auto reader = std::make_unique<LocalReader>(local, e.size, e.time);
-  if (!reader->ok()) return nullptr;
-  return reader;
+  return local::OpenRead(local, e.size, e.time);
 }
 
 bool OverlayFiles::ReadSmall(const std::string& path, std::string* content) {

@@ -7,7 +7,8 @@
 //
 // Memory stays bounded: a written file keeps its size, time and attributes,
 // and its bytes only up to kKeptContent (a larger one reads back as zeros of
-// its size). Portable C++17; local paths are UTF-8 (std::filesystem::u8path).
+// its size). Local paths are UTF-8; the real folders are read through
+// platform/overlay/local_files.h, which also reaches paths past MAX_PATH.
 #pragma once
 
 #include <cstdint>

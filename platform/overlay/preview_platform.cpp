@@ -2,15 +2,13 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/codepage.h"
 #include "platform/ini_text.h"
+#include "platform/overlay/local_files.h"
 
 namespace platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr int kInfoText = 1001;
 constexpr int kNext = 1;
@@ -23,11 +21,6 @@ uint64_t NowAsFileTime() {
   return uint64_t(ticks + 116444736000000000LL);
 }
 
-uint64_t LocalFreeSpace(const std::string& folder) {
-  std::error_code ec;
-  fs::space_info info = fs::space(fs::u8path(folder), ec);
-  return ec ? 0 : uint64_t(info.available);
-}
 
 class PreviewKey : public RegistryKey {
  public:
@@ -93,8 +86,8 @@ std::unique_ptr<RegistryKey> PreviewPlatform::OpenUserKey(const char* subkey) {
     settings_.dataPath = settings_.dataFolder.empty() ? settings_.instPath : "C:\\Save\\" + gameDir;
   files_.Mount(settings_.instPath, settings_.installFolder);
   if (!settings_.dataFolder.empty()) files_.Mount(settings_.dataPath, settings_.dataFolder);
-  freeBefore_ = settings_.freeGiven ? settings_.freeBytes : LocalFreeSpace(settings_.installFolder);
-  dataFreeBefore_ = LocalFreeSpace(settings_.dataFolder.empty() ? settings_.installFolder
+  freeBefore_ = settings_.freeGiven ? settings_.freeBytes : local::FreeSpace(settings_.installFolder);
+  dataFreeBefore_ = local::FreeSpace(settings_.dataFolder.empty() ? settings_.installFolder
                                                                   : settings_.dataFolder);
   if (onInstallationKnown) onInstallationKnown(*this);
   std::map<std::string, std::vector<uint8_t>> values;
