@@ -338,7 +338,7 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
 }
 
 int ExtractArchiveMember(const char* destinationPath, const char* memberName,
-                         bool onlyIfNewer) {
+                         bool onlyIfNewer, ExtractOutcome* result) {
   const UpdateArchive* archive = Updater.Archive.get();
   ExtractOutcome outcome;
   if (archive == nullptr || archive->block.size() == 0) {
@@ -363,5 +363,6 @@ int ExtractArchiveMember(const char* destinationPath, const char* memberName,
     default:
       break;
   }
+  if (result) *result = outcome;
   return outcome.ok() ? 1 : 0;
 }

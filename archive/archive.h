@@ -96,9 +96,10 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
 
 // The updater's extraction: ExtractMember on the archive that start-up opened
 // (Updater.Archive over Updater.ArchiveSource), reporting its failures with
-// ShowUpdaterError where the player is to be told. Returns 1 or 0.
+// ShowUpdaterError where the player is to be told. Returns 1 or 0, and the
+// outcome in *outcome when given.
 int ExtractArchiveMember(const char* destinationPath, const char* memberName,
-                         bool onlyIfNewer);
+                         bool onlyIfNewer, ExtractOutcome* outcome = nullptr);
 
 // Member names compare as the system's case-insensitive comparison does for
 // ASCII; the second byte of a double-byte character is compared as it is.

@@ -79,6 +79,7 @@ class Expectations:
         if code != int(pos[-1]):
             raise Failure("exit code %d, expected %s" % (code, pos[-1]))
         self.say("%s exited with %d" % (label, code))
+        self.preview_after(label, code)
 
     def do_foreground(self, pos, opts):
         w = self.main_window(pos[0])

@@ -11,6 +11,7 @@ from actions import Actions
 from common import E2E_DIR, ROOT, SHOTS, Failure, cp932, linux_path, unhex
 from driver import Window
 from expectations import Expectations
+from preview_check import PreviewCheck, plan
 from scenario import split_options
 from setup_steps import SetupSteps
 
@@ -18,7 +19,7 @@ WAIT = float(os.environ.get("E2E_TIMEOUT", "15"))  # failure guard only
 POLL = 0.05
 
 
-class Run(SetupSteps, Actions, Expectations):
+class Run(SetupSteps, Actions, Expectations, PreviewCheck):
     """One scenario's run."""
 
     def __init__(self, driver, scenario, out):
@@ -92,9 +93,15 @@ class Run(SetupSteps, Actions, Expectations):
     # --- the run
     def run(self):
         self.prepare()
+        previews = plan(self.sc.steps, self.sc.name)
         try:
-            for where, words, block in self.sc.steps:
+            for i, (where, words, block) in enumerate(self.sc.steps):
                 try:
+                    if i in previews:
+                        if previews[i] is None:
+                            self.preview_before(words[1] if len(words) > 1 else "upd")
+                        else:
+                            self.preview_skip(previews[i])
                     self.step(words, block)
                 except Failure as e:
                     raise Failure("%s: %s: %s" % (where, " ".join(words), e))

@@ -157,6 +157,8 @@ class SetupSteps:
         company, gamedir = pos
         key = "HKCU\\Software\\%s\\%s" % (company, gamedir)
         wine(["reg", "delete", key, "/f"], check=False)
+        # What the game's key holds, for qa2 preview.
+        self.registry_values = {name: self.subst(value) for name, value in opts.items()}
         for name, value in opts.items():
             value = self.subst(value)
             if name == "InstMode":

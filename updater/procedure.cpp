@@ -9,6 +9,7 @@
 #include "settings/installation.h"
 #include "settings/settings.h"
 #include "updater/messages.h"
+#include "updater/observer.h"
 
 UpdateTables Tables;
 bool UpdateCompleted = false;
@@ -16,6 +17,8 @@ bool UpdateCompleted = false;
 namespace {
 
 constexpr char kSection[] = "UPDATE";
+
+ProcedureObserver* Observer = nullptr;
 
 void Fail(platform::Window dialog, const char* message) {
   ShowUpdaterError(message);
@@ -63,15 +66,17 @@ bool ReadEntries() {
     std::snprintf(key, sizeof key, "UpdateFile%02i", n);
     if (!GetUpdateIniString(kSection, key, value, kMessageField)) break;
     anyKey = true;
-    if (ParseUpdateEntry(value, Updater.InstMode, &Tables.Items[Tables.ItemCount]))
-      ++Tables.ItemCount;
+    bool taken = ParseUpdateEntry(value, Updater.InstMode, &Tables.Items[Tables.ItemCount]);
+    if (Observer) Observer->OnEntry(key, value, taken ? Tables.ItemCount : -1);
+    if (taken) ++Tables.ItemCount;
   }
   for (int n = 0; n < kMaxItems; ++n) {
     std::snprintf(key, sizeof key, "CopyFile%02i", n);
     if (!GetUpdateIniString(kSection, key, value, kNameField)) break;
     anyKey = true;
-    if (ParseCopyEntry(value, Updater.InstMode, &Tables.Copies[Tables.CopyCount]))
-      ++Tables.CopyCount;
+    bool taken = ParseCopyEntry(value, Updater.InstMode, &Tables.Copies[Tables.CopyCount]);
+    if (Observer) Observer->OnEntry(key, value, taken ? Tables.CopyCount : -1);
+    if (taken) ++Tables.CopyCount;
   }
   return anyKey;
 }
@@ -87,11 +92,13 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
     // as a failed write does.
     if (!CopyToField(target, sizeof target, base) ||
         !AppendPathComponent(target, sizeof target, Updater.DataFolder)) {
+      if (Observer) Observer->OnItemDecided(i, nullptr, ItemAction::Extract);
       Fail(dialog, kMsgWriteFailed);
       return false;
     }
     os.CreateDirectory(target);
     if (!AppendPathComponent(target, sizeof target, item.path)) {
+      if (Observer) Observer->OnItemDecided(i, nullptr, ItemAction::Extract);
       Fail(dialog, kMsgWriteFailed);
       return false;
     }
@@ -102,15 +109,21 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
     uint32_t attributes = platform::kInvalidAttributes;
     if (overwriteOnly || item.kind == Overwrite) attributes = os.GetFileAttributes(target);
     ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
+    if (Observer) Observer->OnItemDecided(i, target, action);
     if (action == ItemAction::Skip) continue;
     if (action == ItemAction::KeepOrExtract) {
       // The player's file is kept: written back in pieces, beside and then
       // over it, so a failed rewrite leaves it as it was, and a large save
       // is never held whole.
-      if (RewriteWholeFile(target) != RewriteResult::ReadFailed) continue;
+      RewriteResult rewrite = RewriteWholeFile(target);
+      if (Observer) Observer->OnItemRewritten(i, target, rewrite);
+      if (rewrite != RewriteResult::ReadFailed) continue;
     }
-    if (!ExtractArchiveMember(target, item.path + item.nameOffset,
-                              action == ItemAction::ExtractIfNewer)) {
+    ExtractOutcome outcome;
+    int extracted = ExtractArchiveMember(target, item.path + item.nameOffset,
+                                         action == ItemAction::ExtractIfNewer, &outcome);
+    if (Observer) Observer->OnItemExtracted(i, target, outcome);
+    if (!extracted) {
       Fail(dialog, kMsgWriteFailed);
       return false;
     }
@@ -153,12 +166,15 @@ bool CopyFromDiscs(platform::Window dialog) {
     fits = fits && CopyToField(destination, sizeof destination, Updater.InstPath) &&
            (intoInstallFolder || AppendPathComponent(destination, sizeof destination, item.path));
     if (!fits) {
+      if (Observer) Observer->OnCopyDone(i, false, platform::ShellCopyResult{});
       os.MessageBox(dialog, failed, Updater.Caption, platform::kBoxIconError | platform::kBoxOk);
       os.EndDialog(dialog, -1);
       return false;
     }
     SetInfoText(dialog, kMsgCopyingFormat, item.path);
+    if (Observer) Observer->OnCopyStarting(i, source, destination);
     platform::ShellCopyResult result = os.ShellCopy(dialog, source, destination, flags);
+    if (Observer) Observer->OnCopyDone(i, true, result);
     if (result.aborted) {
       os.EndDialog(dialog, -1);
       return false;
@@ -174,6 +190,8 @@ bool CopyFromDiscs(platform::Window dialog) {
 }
 
 }  // namespace
+
+void SetProcedureObserver(ProcedureObserver* observer) { Observer = observer; }
 
 ItemAction DecideItem(int32_t kind, bool overwriteOnly, uint32_t targetAttributes) {
   bool isFile = targetAttributes != platform::kInvalidAttributes &&

@@ -1,5 +1,5 @@
 #!/bin/sh
-# qa2 check's and qa2 pack -j's exit codes, as the help documents them, and
+# qa2 check's, qa2 pack -j's and qa2 preview's exit codes, as the help documents them, and
 # pack's archive the same for -j 1 and -j 4.
 # Usage: cli_exit_codes.sh QA2 SOURCE_DIR
 qa2=$1
@@ -60,5 +60,15 @@ if len(lines) != 5 or len(starts) != 1:
     print("qa2 list columns out of line:\n" + "\n".join(lines))
     sys.exit(1)
 PY
+# qa2 preview: 0 whatever it predicts, 2 for wrong arguments, 3 for a folder
+# that cannot be read.
+expect 0 preview "$src/samples/update" --install "$src/samples/installation" --mode 1 --json
+expect 0 preview "$tmp/ONE.QA2" --install "$src/samples/installation"
+expect 2 preview "$src/samples/update"
+expect 2 preview "$src/samples/update" --install "$src/samples/installation" --cdrom Q
+expect 2 preview "$src/samples/update" --install "$src/samples/installation" --data-path 'C:\\X'
+expect 2 preview "$src/samples/update" --install "$src/samples/installation" --inst-path relative
+expect 3 preview "$src/samples/update" --install "$tmp/no-such-folder"
+expect 3 preview "$tmp/NONE.EXE" --install "$src/samples/installation"
 rm -rf "$tmp"
 exit $failed

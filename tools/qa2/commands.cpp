@@ -10,6 +10,7 @@ int RunPack(const std::vector<std::string>& args);
 int RunCompress(const std::vector<std::string>& args);
 int RunBuild(const std::vector<std::string>& args);
 int RunCheck(const std::vector<std::string>& args);
+int RunPreviewCommand(const std::vector<std::string>& args);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -115,6 +116,42 @@ const std::vector<Command>& Commands() {
        "-j N compresses N members at once (default: one per core); neither the\n"
        "machine nor -j changes the bytes. No other program is run.",
        RunBuild},
+      {"preview",
+       "UPDATE.EXE|UPDATE_DIR --install DIR [--inst-path WINPATH] [--data DIR]\n"
+       "             [--data-path WINPATH] [--mode N] [--cdrom L:=DIR]... [--free BYTES] [--json]",
+       "Shows what the updater would do to the installation in DIR, changing\n"
+       "nothing on disk: the updater's own start-up and update procedure run on a\n"
+       "machine that keeps every write in memory over the real files, looks names\n"
+       "up as Windows does (without regard to case, in code page 932), and answers\n"
+       "the registry key the updater opens with InstPath WINPATH (default\n"
+       "C:\\Games\\<GameDir>; its length decides what the 259-byte limits cut),\n"
+       "DataPath (default: InstPath, or C:\\Save\\<GameDir> with --data DIR) and\n"
+       "InstMode N (default 0); a --data folder that does not exist is previewed\n"
+       "as missing. Each --cdrom folder is the root of CD-ROM drive L:.\n"
+       "The installation's drive has BYTES free (default: DIR's own free space).\n"
+       "The player presses 次へ, 次へ, then 完了 and answers every box with OK;\n"
+       "another updater or the game running is not considered.\n"
+       "Input: an UPDATE.EXE (its resource \"UPDATE\" 102; an archive file as well)\n"
+       "or an update folder (its files as qa2 build would pack them).\n"
+       "Prints the registry key and values assumed, every box and page (UTF-8),\n"
+       "one line per file with its action and why, the bytes to write against the\n"
+       "free space, and the exit code. --json prints one object instead:\n"
+       "  exit_code  the updater's exit code, or null where the run would wait for\n"
+       "             the player (\"waits\": \"space\" or \"disc\")\n"
+       "  files      [{path (local, named as on disk), writes, action, target,\n"
+       "             entry, [from], [bytes], why}]\n"
+       "  messages, registry, deletions, attributes, bytes {write, free, required}\n"
+       "Actions: new, replace, replace-newer (the installed file is later), rewrite\n"
+       "(d: the player's file written back), keep (d: it cannot be), keep-newer\n"
+       "(u: the installed file is later), skip-absent (o or OverwriteOnly),\n"
+       "other-mode, fail (why says how), member-missing, disc-missing (not on the\n"
+       "disc), wait-disc (the disc is in no --cdrom drive), not-reached (after a\n"
+       "stop).\n"
+       "writes is true for new, replace, replace-newer and rewrite.\n"
+       "Exit: 0 the preview ran (whatever it predicts), 1 an unreadable UPDATE.EXE,\n"
+       "2 wrong arguments or a folder file that cannot be a member, 3 a file or\n"
+       "folder could not be read.",
+       RunPreviewCommand},
   };
   return commands;
 }

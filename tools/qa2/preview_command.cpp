@@ -1,0 +1,127 @@
+// qa2 preview's command line: the input, the installation it is run against.
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/tool_support.h"
+#include "tools/pe/pe_image.h"
+#include "tools/qa2/cli.h"
+#include "tools/qa2/exe_input.h"
+#include "tools/qa2/preview.h"
+
+namespace qa2 {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kCommand = "preview";
+
+bool ParseBytes(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + uint64_t(c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(fs::u8path(path), ec);
+}
+
+}  // namespace
+
+int RunPreviewCommand(const std::vector<std::string>& args) {
+  std::string input;
+  PreviewOptions options;
+  bool json = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--install" || a == "--inst-path" || a == "--data" || a == "--data-path") {
+      if (!value(&v)) return Fail(kCommand, kExitUsage, a + " needs a value");
+      (a == "--install" ? options.install : a == "--inst-path" ? options.instPath
+                                          : a == "--data"      ? options.data
+                                                               : options.dataPath) = v;
+    } else if (a == "--mode") {
+      uint32_t mode = 0;
+      if (!value(&v) || !ParseSize(v, &mode) || mode > 0x7FFFFFFF)
+        return Fail(kCommand, kExitUsage, "--mode needs an install mode (0, 1, ...)");
+      options.mode = int32_t(mode);
+    } else if (a == "--free") {
+      uint64_t bytes = 0;
+      if (!value(&v) || !ParseBytes(v, &bytes)) return Fail(kCommand, kExitUsage, "--free needs a number of bytes");
+      options.freeBytes = bytes;
+    } else if (a == "--cdrom") {
+      if (!value(&v) || v.size() < 4 || v[1] != ':' || v[2] != '=' ||
+          !((v[0] >= 'A' && v[0] <= 'Z') || (v[0] >= 'a' && v[0] <= 'z')))
+        return Fail(kCommand, kExitUsage, "--cdrom needs L:=DIR, a drive letter and a folder");
+      if (!IsFolder(v.substr(3))) return Fail(kCommand, kExitIo, v.substr(3) + " is not a folder");
+      options.cdroms[char(v[0] & ~0x20)] = v.substr(3);
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail(kCommand, kExitUsage, "unknown option " + a + " (see qa2 preview --help)");
+    } else if (input.empty()) {
+      input = a;
+    } else {
+      return Fail(kCommand, kExitUsage, "unexpected argument " + a);
+    }
+  }
+  if (input.empty() || options.install.empty())
+    return Fail(kCommand, kExitUsage, "expects UPDATE.EXE|UPDATE_DIR --install DIR (see qa2 preview --help)");
+  if (!options.dataPath.empty() && options.data.empty())
+    return Fail(kCommand, kExitUsage, "--data-path needs --data, the folder it stands for");
+  std::string cp932;
+  for (const std::string* path : {&options.instPath, &options.dataPath})
+    if (!path->empty() && (!platform::Utf8ToCp932(*path, &cp932) || cp932.size() < 2 || cp932[1] != ':'))
+      return Fail(kCommand, kExitUsage, *path + " is no Windows path with a drive letter in code page 932");
+  if (!IsFolder(options.install)) return Fail(kCommand, kExitIo, options.install + " is not a folder");
+  // A data folder that does not exist is previewed as such: the updater
+  // finds nothing there and cannot write below it.
+  if (!options.data.empty() && !IsFolder(options.data))
+    std::fprintf(stderr, "qa2 preview: %s does not exist; previewed as a DataPath with no folder\n",
+                 options.data.c_str());
+
+  // The report names local files by absolute paths.
+  auto absolute = [](std::string* path) {
+    std::error_code ec;
+    if (!path->empty()) *path = fs::absolute(fs::u8path(*path), ec).lexically_normal().u8string();
+  };
+  absolute(&options.install);
+  absolute(&options.data);
+  for (auto& d : options.cdroms) absolute(&d.second);
+
+  std::vector<uint8_t> archive;
+  std::string error;
+  if (IsFolder(input)) {
+    if (!ArchiveFromFolder(input, &archive, &error)) return Fail(kCommand, kExitUsage, error);
+  } else {
+    if (!ReadFileBytes(input, &archive, &error)) return Fail(kCommand, kExitIo, error);
+    if (pe::LooksLikePe(archive.data(), archive.size())) {
+      size_t offset = 0, length = 0;
+      pe::PeImage image;
+      std::string why;
+      if (!pe::ParsePe(archive.data(), archive.size(), &image, &why))
+        return Fail(kCommand, kExitBadArchive, input + ": a PE file that cannot be read: " + why);
+      // An updater without its archive is previewed as it runs: it says so.
+      if (FindUpdateResource(archive.data(), archive.size(), &offset, &length, &error))
+        archive = std::vector<uint8_t>(archive.begin() + offset, archive.begin() + offset + length);
+      else
+        archive.clear();
+    }
+  }
+
+  const PreviewReport report = RunPreview(options, std::move(archive));
+  const std::string out = json ? FormatPreviewJson(report) : FormatPreviewText(report);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return kExitOk;
+}
+
+}  // namespace qa2
