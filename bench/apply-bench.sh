@@ -10,7 +10,9 @@
 # The corpus, the member and both archives are kept in
 # $QA_NATIVE_BUILD/apply-bench/ (the default-mode archive takes minutes to
 # pack); UPDATE.EXE is made again on every run, from the current stub.
-# QA_BENCH_STUB names another updater stub to measure (an earlier build, say).
+# QA_BENCH_STUB names another updater stub to measure; QA_BENCH_BEFORE_STUB
+# and QA_BENCH_BEFORE_QA2 name an earlier stub and qa2, measured in turn with
+# the current ones (a shared machine then loads both alike).
 # Usage: bench/apply-bench.sh [SIZE]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -137,53 +137,59 @@ def main():
             run.step(words, block)
         update_ini = run.place("update", "UPDATE.INI")
         archives = {mode: pack(cache, member, update_ini, mode) for mode in ("fast", "optimal")}
-        stub = os.environ.get("QA_BENCH_STUB") or os.path.join(WIN32_BUILD, "updater", "UPDATE.EXE")
+        # Each program measured, and with QA_BENCH_BEFORE_STUB and
+        # QA_BENCH_BEFORE_QA2 an earlier build beside it, round after round
+        # in turn: on a shared machine both then see the same load.
+        variants = [("", os.environ.get("QA_BENCH_STUB") or
+                     os.path.join(WIN32_BUILD, "updater", "UPDATE.EXE"), QA2)]
+        if os.environ.get("QA_BENCH_BEFORE_STUB") and os.environ.get("QA_BENCH_BEFORE_QA2"):
+            variants.insert(0, ("before: ", os.environ["QA_BENCH_BEFORE_STUB"],
+                                os.environ["QA_BENCH_BEFORE_QA2"]))
         target = run.place("inst", MEMBER)
-
-        # dd of the same bytes, read from the page cache.
+        exes = {}
+        for label, stub, _ in variants:
+            for mode, archive in archives.items():
+                exes[label, mode] = os.path.join(run.work, "UPDATE-%s%s.EXE" % (mode, "-before" if label else ""))
+                subprocess.run([EMBED, stub, archive, exes[label, mode]], check=True)
         digest(member)
-        times = []
-        for _ in range(ROUNDS):
-            out = os.path.join(cache, "dd.out")
+        out = os.path.join(cache, "out")
+        for i in range(ROUNDS):
+            # dd of the same bytes, read from the page cache.
+            subprocess.run(["rm", "-rf", out], check=True)
+            os.makedirs(out)
             sync()
             started = time.time()
-            subprocess.run(["dd", "if=" + member, "of=" + out, "bs=1M", "conv=fsync"], check=True,
-                           capture_output=True)
-            times.append(time.time() - started)
-            os.remove(out)
-        figures["dd"] = times
-
-        for mode, archive in archives.items():
-            # qa2 extract, natively.
-            times = []
-            out = os.path.join(cache, "extract")
-            for _ in range(ROUNDS):
-                subprocess.run(["rm", "-rf", out], check=True)
-                os.makedirs(out)
-                digest(archive)  # in the page cache, as a mapped resource would be
-                sync()
-                started = time.time()
-                subprocess.run([QA2, "extract", archive, "-C", out, MEMBER], check=True, stdout=subprocess.DEVNULL)
-                times.append(time.time() - started)
-            if digest(os.path.join(out, MEMBER)) != want:
-                raise Failure("qa2 extract wrote other bytes")
-            subprocess.run(["rm", "-rf", out], check=True)
-            figures["qa2 extract, %s" % mode] = times
-
-            # UPDATE.EXE under Wine.
-            subprocess.run([EMBED, stub, archive, run.exe], check=True)
-            times = []
-            for i in range(ROUNDS):
-                if os.path.exists(target):
-                    os.remove(target)
-                digest(run.exe)
-                sync()
-                times.append(run.apply_once("r%s%d" % (mode, i)))
-                log("  UPDATE.EXE, %s archive: %.2f s" % (mode, times[-1]))
-            if digest(target) != want:
-                raise Failure("UPDATE.EXE wrote other bytes")
+            subprocess.run(["dd", "if=" + member, "of=" + os.path.join(out, MEMBER), "bs=1M", "conv=fsync"],
+                           check=True, capture_output=True)
+            figures.setdefault("dd", []).append(time.time() - started)
+            for mode, archive in archives.items():
+                for label, stub, qa2 in variants:
+                    # qa2 extract, natively.
+                    subprocess.run(["rm", "-rf", out], check=True)
+                    os.makedirs(out)
+                    digest(archive)  # in the page cache, as a mapped resource would be
+                    sync()
+                    started = time.time()
+                    subprocess.run([qa2, "extract", archive, "-C", out, MEMBER], check=True,
+                                   stdout=subprocess.DEVNULL)
+                    figures.setdefault("%sqa2 extract, %s" % (label, mode), []).append(time.time() - started)
+                    if i == 0 and digest(os.path.join(out, MEMBER)) != want:
+                        raise Failure("qa2 extract wrote other bytes")
+                    # UPDATE.EXE under Wine.
+                    subprocess.run(["rm", "-rf", out], check=True)
+                    if os.path.exists(target):
+                        os.remove(target)
+                    run.exe = exes[label, mode]
+                    digest(run.exe)
+                    sync()
+                    seconds = run.apply_once("r%s%d%s" % (mode, i, "b" if label else ""))
+                    figures.setdefault("%sUPDATE.EXE, %s" % (label, mode), []).append(seconds)
+                    log("  %sUPDATE.EXE, %s archive: %.2f s" % (label, mode, seconds))
+                    if i == 0 and digest(target) != want:
+                        raise Failure("UPDATE.EXE wrote other bytes")
+        subprocess.run(["rm", "-rf", out], check=True)
+        if os.path.exists(target):
             os.remove(target)
-            figures["UPDATE.EXE, %s" % mode] = times
     finally:
         run.cleanup()
         driver.close()
@@ -194,9 +200,10 @@ def main():
     log("UPDATE.EXE: the %s build under %s Wine (%s); best of %d, seconds (MB/s, ratio to dd)" % (
         "32-bit" if wine_mode == "win32" else "64-bit", "32-bit" if wine_mode == "win32" else "64-bit",
         wine_version(), ROUNDS))
-    for name in ["dd", "qa2 extract, fast", "qa2 extract, optimal", "UPDATE.EXE, fast", "UPDATE.EXE, optimal"]:
+    log("load average at the end: %s" % open("/proc/loadavg").read().strip())
+    for name in ["dd"] + sorted(n for n in figures if n != "dd"):
         t = figures[name]
-        log("  %-22s %6.2f s  %6.0f MB/s  x%.2f   (runs: %s)" % (
+        log("  %-30s %6.2f s  %6.0f MB/s  x%.2f   (runs: %s)" % (
             name, best(t), size / best(t) / 1e6, best(t) / dd, " ".join("%.2f" % x for x in t)))
     for mode, archive in archives.items():
         log("  %s archive: %d bytes" % (mode, os.path.getsize(archive)))
