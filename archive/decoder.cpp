@@ -6,8 +6,8 @@ namespace {
 
 // Far enough from both ends, one code can be decoded without a bounds check
 // per byte: a code reads at most one new flag word, two data bytes and (for
-// a literal run) 32 bytes; it writes at most 282 bytes plus the 8-byte
-// overshoot of a wide copy.
+// a literal run) 32 bytes; it writes at most 32 bytes for a literal run or
+// a copy of up to 32 bytes, and a longer copy at most 15 bytes past its end.
 constexpr size_t kSourceMargin = 64;
 constexpr size_t kOutputMargin = 512;
 
