@@ -6,8 +6,8 @@ namespace {
 
 // Far enough from both ends, one code can be decoded without a bounds check
 // per byte: a code reads at most one new flag word, two data bytes and (for
-// a literal run) 32 bytes; it writes at most 282 bytes plus the 8-byte
-// overshoot of a wide copy.
+// a literal run) 32 bytes; it writes at most 32 bytes for a literal run or
+// a copy of up to 32 bytes, and a longer copy at most 15 bytes past its end.
 constexpr size_t kSourceMargin = 64;
 constexpr size_t kOutputMargin = 512;
 
@@ -174,18 +174,31 @@ struct Decoder {
   // bytes and output need no checks. Each round takes a run of literals
   // (possibly none) and then, unless the word ran out, the copy that must
   // follow it. A code whose control bits run into the next word is decoded
-  // by table from a 64-bit window too, not bit by bit.
-
-  // Consumes `used` bits of a window holding the current word's bits and the
-  // whole next word behind them; the next word becomes the current one.
-  void TakeFromWindow(uint64_t window, unsigned used) {
-    flags = uint32_t((window << used) >> 32);
-    bits = 32 + bits - used;
-  }
+  // by table from a 64-bit window too, not bit by bit. The state lives in
+  // locals here: the output's byte stores could otherwise alias the
+  // members, and every one of them would be reloaded after each store.
 
   Step FastLoop() {
+    const uint8_t* ip = this->ip;
+    uint8_t* op = this->op;
+    uint32_t flags = this->flags;
+    unsigned bits = this->bits;
+    const uint8_t* const iend = this->iend;
+    uint8_t* const oend = this->oend;
+    uint8_t* const ostart = this->ostart;
+    Step step = Step::Continue;
+    // Consumes `used` bits of a window holding the current word's bits and
+    // the whole next word behind them; the next word becomes the current one.
+    auto takeFromWindow = [&](uint64_t window, unsigned used) {
+      flags = uint32_t((window << used) >> 32);
+      bits = 32 + bits - used;
+    };
     while (size_t(iend - ip) >= kSourceMargin && size_t(oend - op) >= kOutputMargin) {
-      if (bits == 0) Refill<false>();
+      if (bits == 0) {
+        flags = Load32(ip);
+        ip += 4;
+        bits = 32;
+      }
       // Literals: every leading 1 bit of the current word is one.
       uint32_t zeros = ~flags;
       unsigned run = zeros ? unsigned(__builtin_clz(zeros)) : 32;
@@ -205,10 +218,16 @@ struct Decoder {
         flags <<= head.need;
         bits -= head.need;
         const unsigned b = *ip++;
-        if (head.endIfFF && b == 0xFF) return Step::End;
+        if (head.endIfFF && b == 0xFF) {
+          step = Step::End;
+          break;
+        }
         distance = head.add + (size_t(b) << head.shift);
         if (!head.isLong) {
-          if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
+          if (distance > size_t(op - ostart)) {
+            step = Fail(DecodeError::BadDistance);
+            break;
+          }
           const uint8_t* from = op - distance;  // not op[-distance]: that wraps in size_t
           op[0] = from[0];
           op[1] = from[1];
@@ -226,7 +245,7 @@ struct Decoder {
                 (uint64_t(flags) << 32) | (uint64_t(Load32(ip)) << (32 - bits));
             ip += 4;
             code = kLengths.at[window >> (64 - kLengthBits)];
-            TakeFromWindow(window, code.need);
+            takeFromWindow(window, code.need);
           }
           length = code.length;
           if (code.byteFollows) length += *ip++;
@@ -250,26 +269,41 @@ struct Decoder {
         length = 2;
         const LengthCode& code = kLengths.at[(window << used) >> (64 - kLengthBits)];
         if (h.isLong) used += code.need;
-        TakeFromWindow(window, used);
-        if (h.endIfFF && b == 0xFF) return Step::End;
+        takeFromWindow(window, used);
+        if (h.endIfFF && b == 0xFF) {
+          step = Step::End;
+          break;
+        }
         distance = h.add + (size_t(b) << h.shift);
         if (h.isLong) {
           length = code.length;
           if (code.byteFollows) length += *ip++;
         }
       }
-      if (CopyFast(distance, length) == Step::Fault) return Step::Fault;
+      if (distance > size_t(op - ostart)) {
+        step = Fail(DecodeError::BadDistance);
+        break;
+      }
+      op = CopyFast(op, distance, length);
     }
-    return Step::Continue;
+    this->ip = ip;
+    this->op = op;
+    this->flags = flags;
+    this->bits = bits;
+    return step;
   }
 
-  Step CopyFast(size_t distance, size_t length) {
-    if (distance > size_t(op - ostart)) return Fail(DecodeError::BadDistance);
+  // A copy far from the output's end: it may write up to 15 bytes past
+  // `length`, which later output overwrites.
+  static uint8_t* CopyFast(uint8_t* op, size_t distance, size_t length) {
     const uint8_t* from = op - distance;
     if (distance >= 16) {
-      // Each 16-byte step reads only bytes written before it.
+      // Each 16-byte step reads only bytes written before it. Two steps
+      // whatever the length: most copies are shorter than 32 bytes, and a
+      // loop that usually stops at once mispredicts often.
       std::memcpy(op, from, 16);
-      for (size_t i = 16; i < length; i += 16) std::memcpy(op + i, from + i, 16);
+      std::memcpy(op + 16, from + 16, 16);
+      for (size_t i = 32; i < length; i += 16) std::memcpy(op + i, from + i, 16);
     } else if (distance >= 8) {
       for (size_t i = 0; i < length; i += 8) std::memcpy(op + i, from + i, 8);
     } else {
@@ -287,8 +321,7 @@ struct Decoder {
       from -= kBack[distance];
       for (size_t i = 8; i < length; i += 8) std::memcpy(op + i, from + (i - 8), 8);
     }
-    op += length;
-    return Step::Continue;
+    return op + length;
   }
 
   Step Code() {

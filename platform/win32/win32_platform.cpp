@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/background_writer.h"
+
 namespace platform {
 
 bool LongWidePath(const std::wstring& wide, std::wstring* out) {
@@ -168,6 +170,13 @@ class Win32Replacement : public ReplacementFile {
   }
   bool Write(const void* data, uint32_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
+    // From the second piece on, the disk works while the caller prepares
+    // the next one; a file of one piece starts no thread.
+    if (writer_) return writer_->Write(data, size);
+    if (pieces_++ == 1) {
+      writer_ = BackgroundWriter::Start(file_);
+      if (writer_) return writer_->Write(data, size);
+    }
     DWORD written = 0;
     if (!WriteFile(file_, data, size, &written, nullptr) || written != size) return false;
     // Flushed as it goes: one flush of gigabytes before the rename would keep
@@ -179,7 +188,9 @@ class Win32Replacement : public ReplacementFile {
   }
   bool Commit(const uint64_t* time) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
-    bool ok = (!time || SetTimesOf(file_, *time)) && FlushFileBuffers(file_);
+    bool ok = !writer_ || writer_->Finish();
+    writer_.reset();
+    ok = ok && (!time || SetTimesOf(file_, *time)) && FlushFileBuffers(file_);
     if (ok && attributes_ != INVALID_FILE_ATTRIBUTES &&
         !(attributes_ & FILE_ATTRIBUTE_REPARSE_POINT))
       KeepExplicitDacl(file_, destination_);
@@ -210,9 +221,12 @@ class Win32Replacement : public ReplacementFile {
   }
 
  private:
-  static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
+  static constexpr uint64_t kFlushStep = BackgroundWriter::kFlushStep;
   uint64_t unflushed_ = 0;
+  int pieces_ = 0;
+  std::unique_ptr<BackgroundWriter> writer_;
   bool Close() {
+    writer_.reset();  // before the handle it writes to goes
     if (file_ == INVALID_HANDLE_VALUE) return true;
     bool ok = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;

@@ -2,6 +2,7 @@
 // system files, the times after the rename, a replacement never committed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,34 @@ TEST_F(ReplacementTest, CorruptMemberFoundWhileWritingLeavesTheOldFile) {
   EXPECT_EQ(Extract(dest), ExtractStatus::CorruptMember);
   EXPECT_EQ(Content(dest), "old");
   EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"M.DAT"});
+}
+
+TEST_F(ReplacementTest, PiecesOfAnySizeArriveInOrderAndADroppedReplacementLeavesNothing) {
+  // More pieces than the writer keeps in flight, some larger than one of
+  // its buffers, some of a byte: the file holds them in order.
+  platform::Platform& os = platform::Os();
+  const std::string dest = dir_ / "BIG.DAT";
+  ASSERT_TRUE(os.WriteFileReplacing(dest.c_str(), "old", 3, nullptr));
+  std::string content(9 * kFileChunk + 12345, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = char((i * 7) ^ (i >> 13));
+  const size_t sizes[] = {1, kFileChunk - 1, 3 * kFileChunk + 5, 7, 65536, 2 * kFileChunk};
+  for (bool commit : {false, true}) {
+    auto file = os.BeginReplacement(dest.c_str());
+    ASSERT_NE(file, nullptr);
+    size_t done = 0;
+    for (size_t n = 0; done < content.size(); ++n) {
+      const size_t size = std::min(sizes[n % 6], content.size() - done);
+      ASSERT_TRUE(file->Write(content.data() + done, uint32_t(size)));
+      done += size;
+    }
+    if (commit) {
+      ASSERT_TRUE(file->Commit(&kTime));
+    }
+    file.reset();
+    EXPECT_EQ(Content(dest), commit ? content : std::string("old"));
+    EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"BIG.DAT"}) << commit;
+  }
+  EXPECT_EQ(LastWrite(dest), kTime);
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#include "platform/win32/background_writer.h"
+
+#include <cstring>
+
+#include "platform/win32/win32_platform.h"
+
+namespace platform {
+
+std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file) {
+  std::unique_ptr<BackgroundWriter> writer(new BackgroundWriter(file));
+  writer->memory_ = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, SIZE_T(kSlots) * kSlotSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  // One count beyond the buffers: the stop signal of a full queue.
+  writer->filled_ = CreateSemaphoreA(nullptr, 0, kSlots + 1, nullptr);
+  writer->free_ = CreateSemaphoreA(nullptr, kSlots, kSlots, nullptr);
+  if (!writer->memory_ || !writer->filled_ || !writer->free_) return nullptr;
+  writer->thread_ = CreateThread(nullptr, 64 * 1024, ThreadProc, writer.get(),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!writer->thread_) return nullptr;
+  return writer;
+}
+
+BackgroundWriter::~BackgroundWriter() {
+  if (thread_) {
+    InterlockedExchange(&stop_, 1);
+    ReleaseSemaphore(filled_, 1, nullptr);
+    // A write or flush under way is let finish: the handle must not be
+    // closed under it.
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  if (filled_) CloseHandle(filled_);
+  if (free_) CloseHandle(free_);
+  if (memory_) VirtualFree(memory_, 0, MEM_RELEASE);
+}
+
+DWORD WINAPI BackgroundWriter::ThreadProc(void* self) {
+  static_cast<BackgroundWriter*>(self)->Run();
+  return 0;
+}
+
+void BackgroundWriter::Run() {
+  uint64_t unflushed = 0;
+  for (int tail = 0;; tail = (tail + 1) % kSlots) {
+    WaitForSingleObject(filled_, INFINITE);
+    if (stop_) return;
+    const uint32_t size = sizes_[tail];
+    bool ok = !failed_;
+    if (size == 0) {
+      if (ok && !FlushFileBuffers(file_)) InterlockedExchange(&failed_, 1);
+      return;
+    }
+    if (ok) {
+      DWORD written = 0;
+      ok = WriteFile(file_, memory_ + SIZE_T(tail) * kSlotSize, size, &written, nullptr) &&
+           written == size;
+      // Flushed as it goes: the flush before the rename then waits for one
+      // step's worth at most.
+      if (ok && (unflushed += size) >= kFlushStep) {
+        unflushed = 0;
+        ok = FlushFileBuffers(file_) != FALSE;
+      }
+      if (!ok) InterlockedExchange(&failed_, 1);
+    }
+    ReleaseSemaphore(free_, 1, nullptr);
+  }
+}
+
+bool BackgroundWriter::WaitHandlingMessages(HANDLE object) {
+  for (;;) {
+    DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) return true;
+    if (r != WAIT_OBJECT_0 + 1) return false;
+    Win32().PumpPendingMessages();
+  }
+}
+
+bool BackgroundWriter::Post(const void* data, uint32_t size) {
+  if (!WaitHandlingMessages(free_)) return false;
+  if (size) std::memcpy(memory_ + SIZE_T(head_) * kSlotSize, data, size);
+  sizes_[head_] = size;
+  head_ = (head_ + 1) % kSlots;
+  ReleaseSemaphore(filled_, 1, nullptr);
+  return true;
+}
+
+bool BackgroundWriter::Write(const void* data, uint32_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    if (failed_ || finished_) return false;
+    const uint32_t piece = size < kSlotSize ? size : kSlotSize;
+    if (!Post(bytes, piece)) return false;
+    bytes += piece;
+    size -= piece;
+  }
+  return !failed_;
+}
+
+bool BackgroundWriter::Finish() {
+  if (finished_) return false;
+  finished_ = true;
+  bool ok = Post(nullptr, 0) && WaitHandlingMessages(thread_);
+  if (!ok) return false;
+  CloseHandle(thread_);
+  thread_ = nullptr;
+  return !failed_;
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// A file's writes and flushes on a thread of their own, so that the caller
+// goes on (decoding the next piece) while the disk works. Include only from
+// platform/win32.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+// Pieces are copied into a few buffers of its own (kSlots of kSlotSize
+// bytes: memory stays bounded whatever the file's size) and written in
+// order, with FlushFileBuffers every kFlushStep bytes. A caller that finds
+// every buffer taken, or waits for the end, keeps handling its thread's
+// messages meanwhile. The handle stays the caller's; it must outlive this.
+class BackgroundWriter {
+ public:
+  static constexpr uint32_t kSlotSize = 1u << 20;
+  static constexpr int kSlots = 4;
+  static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
+
+  // nullptr when the thread or its buffers cannot be had.
+  static std::unique_ptr<BackgroundWriter> Start(HANDLE file);
+  // Stops the thread; pieces not yet written are dropped.
+  ~BackgroundWriter();
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  // Hands `size` bytes over. False once any write or flush has failed.
+  bool Write(const void* data, uint32_t size);
+  // Waits until every piece is written and flushed; true when all were.
+  // Called at most once; Write is not called after it.
+  bool Finish();
+
+ private:
+  explicit BackgroundWriter(HANDLE file) : file_(file) {}
+  static DWORD WINAPI ThreadProc(void* self);
+  void Run();
+  // Waits for `object`, handling messages meanwhile; false if waiting failed.
+  static bool WaitHandlingMessages(HANDLE object);
+  bool Post(const void* data, uint32_t size);
+
+  HANDLE file_;
+  HANDLE thread_ = nullptr;
+  HANDLE filled_ = nullptr;  // semaphore: pieces handed over, not yet taken
+  HANDLE free_ = nullptr;    // semaphore: buffers the caller may fill
+  uint8_t* memory_ = nullptr;
+  uint32_t sizes_[kSlots] = {};  // 0: the end, flush and stop
+  int head_ = 0;                 // the caller's next buffer
+  volatile LONG failed_ = 0;
+  volatile LONG stop_ = 0;
+  bool finished_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+// The writer thread of the Win32 replacement on its own: a write that the
+// system refuses shows in Write or Finish and never leaves the caller
+// waiting; a writer dropped with pieces queued stops and leaves a beginning
+// of the file in order; one that finishes leaves all of it. A program of its
+// own: the writer is internal to the Win32 platform.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/win32/background_writer.h"
+#include "platform/win32/win32_platform.h"
+
+namespace {
+
+int passed = 0, failed = 0;
+void Check(bool ok, const char* what) {
+  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+  ok ? ++passed : ++failed;
+}
+
+std::string ReadAll(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<none>";
+  std::string out;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  CloseHandle(h);
+  return out;
+}
+
+HANDLE Create(const char* path, DWORD access) {
+  return CreateFileA(path, access, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+int main() {
+  using platform::BackgroundWriter;
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + "qa-writer-check.bin";
+  // Seven buffers' worth, in pieces that do not match the buffers.
+  std::string content(7 * BackgroundWriter::kSlotSize + 4321, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = char(i * 131 + (i >> 16));
+  const uint32_t piece = 700 * 1024;
+
+  {
+    // Opened for reading only: every WriteFile fails.
+    HANDLE file = Create(path.c_str(), GENERIC_READ);
+    auto writer = BackgroundWriter::Start(file);
+    Check(writer != nullptr, "a writer starts");
+    bool refused = false;
+    for (size_t done = 0; done < content.size() && !refused; done += piece)
+      refused = !writer->Write(content.data() + done, piece);
+    Check(refused || !writer->Finish(), "a refused write shows in Write or Finish");
+    writer.reset();
+    CloseHandle(file);
+  }
+  {
+    HANDLE file = Create(path.c_str(), GENERIC_WRITE);
+    auto writer = BackgroundWriter::Start(file);
+    for (size_t done = 0; done < content.size(); done += piece) {
+      const size_t n = content.size() - done < piece ? content.size() - done : piece;
+      writer->Write(content.data() + done, uint32_t(n));
+    }
+    writer.reset();  // dropped, pieces possibly still queued
+    CloseHandle(file);
+    const std::string got = ReadAll(path.c_str());
+    Check(got.size() <= content.size() && content.compare(0, got.size(), got) == 0,
+          "a dropped writer leaves a beginning of the content, in order");
+  }
+  {
+    HANDLE file = Create(path.c_str(), GENERIC_WRITE);
+    auto writer = BackgroundWriter::Start(file);
+    bool ok = true;
+    for (size_t done = 0; done < content.size(); done += piece) {
+      const size_t n = content.size() - done < piece ? content.size() - done : piece;
+      ok = writer->Write(content.data() + done, uint32_t(n)) && ok;
+    }
+    Check(ok && writer->Finish(), "every piece written and flushed");
+    Check(!writer->Write("x", 1), "nothing is taken after Finish");
+    writer.reset();
+    CloseHandle(file);
+    Check(ReadAll(path.c_str()) == content, "the file holds the pieces in order");
+  }
+  DeleteFileA(path.c_str());
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed ? 1 : 0;
+}
