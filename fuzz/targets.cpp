@@ -149,7 +149,7 @@ int FuzzRoundTrip(const uint8_t* data, size_t size) {
     h ^= h << 5;
     return h;
   };
-  const size_t block = 256 + next() % 4000;
+  const size_t block = 1024 + next() % 4000;
   const unsigned jobs = 1 + next() % 4;
   auto streamed = [&](CompressionMode mode, unsigned threads, bool cut) {
     std::vector<uint8_t> out;
