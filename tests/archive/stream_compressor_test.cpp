@@ -211,6 +211,27 @@ TEST(StreamCompressorTest, ASinkThatFailsStopsEverything) {
   }
 }
 
+TEST(StreamCompressorTest, OneLargeWriteFeedsTheSinkAsItGoes) {
+  // However large a piece, at most two blocks a thread wait to be written
+  // besides the one being filled: the sink sees output long before the
+  // piece is all taken, and memory does not grow with it.
+  const Bytes in = Mixed(300000, 8);
+  const size_t block = 5000;
+  for (unsigned jobs : {1u, 3u}) {
+    StreamCompressor* self = nullptr;
+    uint64_t takenAtFirstOutput = 0;
+    StreamCompressor c(CompressionMode::Fast, jobs, [&](const uint8_t*, size_t) {
+      if (takenAtFirstOutput == 0) takenAtFirstOutput = self->inputBytes();
+      return true;
+    }, block);
+    self = &c;
+    EXPECT_TRUE(c.Write(in.data(), in.size()));
+    EXPECT_TRUE(c.Finish());
+    EXPECT_GT(takenAtFirstOutput, 0u);
+    EXPECT_LE(takenAtFirstOutput, (2 * jobs + 2) * block) << "jobs " << jobs;
+  }
+}
+
 TEST(StreamCompressorTest, AllocationFailureIsReportedAsOutOfMemory) {
   const Bytes in = Mixed(50000, 5);
   {
