@@ -31,8 +31,17 @@ class StreamWriter {
   // The end code; the stream is complete afterwards.
   void End();
 
+  // The bytes not yet dropped (see Settled).
   const std::vector<uint8_t>& bytes() const { return out_; }
   std::vector<uint8_t> Take() { return std::move(out_); }
+  // How many of bytes() will not change: those before the flag word still
+  // being filled, all of them after End(). A streaming caller hands them out
+  // and drops them.
+  size_t Settled() const { return ended_ || used_ == 32 ? out_.size() : word_; }
+  // Forgets the first `count` settled bytes.
+  void Drop(size_t count);
+  // Bytes dropped so far plus bytes().size(): the stream's length.
+  uint64_t size() const { return dropped_ + out_.size(); }
   // Control bits plus 8 per data byte so far: the stream's size before its
   // last flag word is rounded up to 32 bits.
   uint64_t bits() const { return bits_; }
@@ -67,4 +76,6 @@ class StreamWriter {
   uint32_t flags_ = 0;   // its bits so far, left-aligned
   unsigned used_ = 32;   // bits of it already used (32: none reserved yet)
   uint64_t bits_ = 0;
+  uint64_t dropped_ = 0;
+  bool ended_ = false;
 };
