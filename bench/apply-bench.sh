@@ -13,11 +13,28 @@
 # QA_BENCH_STUB names another updater stub to measure; QA_BENCH_BEFORE_STUB
 # and QA_BENCH_BEFORE_QA2 name an earlier stub and qa2, measured in turn with
 # the current ones (a shared machine then loads both alike).
-# Usage: bench/apply-bench.sh [SIZE]
+# --native measures qa2 extract and dd only, without Wine; QA_BENCH_MODES
+# ("fast optimal" unless set) names its archives, QA_BENCH_BEFORE_QA2 an
+# earlier qa2 beside the current one.
+# Usage: bench/apply-bench.sh [--native] [SIZE]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+native=
+if [ "${1:-}" = --native ]; then native=1; shift; fi
 size=${1:-1000000000}
+if [ -n "$native" ]; then
+  export QA_NATIVE_BUILD=${QA_NATIVE_BUILD:-$root/build}
+  if [ ! -f "$QA_NATIVE_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$QA_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQA_BUILD_TESTS=OFF \
+      >/dev/null
+  fi
+  cmake --build "$QA_NATIVE_BUILD" -j 2 --target qa2 >/dev/null
+  cache=$QA_NATIVE_BUILD/apply-bench
+  mkdir -p "$cache"
+  [ -d "$cache/corpus" ] || bench/make-corpus.sh "$cache/corpus" >/dev/null
+  exec python3 bench/apply_bench.py "$size" "$cache" --native
+fi
 # shellcheck source=e2e/builds.sh
 . e2e/builds.sh
 e2e_builds "$root"

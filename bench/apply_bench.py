@@ -2,7 +2,9 @@
 """The figures of bench/apply-bench.sh (run it through that script, which
 sets up the builds and the end-to-end rig).
 
-Usage: apply_bench.py SIZE CACHE_DIR
+Usage: apply_bench.py SIZE CACHE_DIR [--native]
+
+--native measures only qa2 extract and dd, without Wine.
 """
 import hashlib
 import os
@@ -13,13 +15,21 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "e2e"))
 
-from common import NATIVE_BUILD, QA2, WIN32_BUILD, Failure  # noqa: E402
-from driver import Driver  # noqa: E402
-from runner import Run  # noqa: E402
-from scenario import Scenario  # noqa: E402
+if sys.argv[3:] == ["--native"]:
+    # Without Wine, so without the rig's modules.
+    QA2 = os.path.join(os.environ.get("QA_NATIVE_BUILD", os.path.join(ROOT, "build")), "tools", "qa2")
+
+    class Failure(Exception):
+        pass
+
+    Run = object
+else:
+    from common import NATIVE_BUILD, QA2, WIN32_BUILD, Failure  # noqa: E402
+    from driver import Driver  # noqa: E402
+    from runner import Run  # noqa: E402
+    from scenario import Scenario  # noqa: E402
 
 ROUNDS = 3
-EMBED = os.path.join(NATIVE_BUILD, "bench", "qa_embed_archive")
 MEMBER = "MEMBER.BIN"
 CONFIRM = "アップデートを実行します".encode("cp932")
 DONE = "アップデートは完了しました".encode("cp932")
@@ -116,8 +126,78 @@ def best(times):
     return min(times)
 
 
+def time_extract(qa2, archive, out, want, check):
+    """Seconds of one qa2 extract of MEMBER into a fresh `out`."""
+    subprocess.run(["rm", "-rf", out], check=True)
+    os.makedirs(out)
+    digest(archive)  # in the page cache, as a mapped resource would be
+    sync()
+    started = time.time()
+    subprocess.run([qa2, "extract", archive, "-C", out, MEMBER], check=True,
+                   stdout=subprocess.DEVNULL)
+    seconds = time.time() - started
+    if check and digest(os.path.join(out, MEMBER)) != want:
+        raise Failure("qa2 extract wrote other bytes")
+    return seconds
+
+
+def time_dd(member, out):
+    """dd of the same bytes, read from the page cache."""
+    subprocess.run(["rm", "-rf", out], check=True)
+    os.makedirs(out)
+    sync()
+    started = time.time()
+    subprocess.run(["dd", "if=" + member, "of=" + os.path.join(out, MEMBER), "bs=1M", "conv=fsync"],
+                   check=True, capture_output=True)
+    return time.time() - started
+
+
+def native(size, cache):
+    """qa2 extract and dd only: QA_BENCH_MODES (default "fast optimal")
+    names the archives; those missing are packed with a bare UPDATE.INI."""
+    member = os.path.join(cache, "member-%d" % size, MEMBER)
+    os.makedirs(os.path.dirname(member), exist_ok=True)
+    make_member(os.path.join(cache, "corpus"), member, size)
+    want = digest(member)
+    update_ini = os.path.join(cache, "UPDATE.INI")
+    with open(update_ini, "w") as f:
+        f.write("[UPDATE]\r\nUpdateFile00=%s\r\n" % MEMBER)
+    modes = os.environ.get("QA_BENCH_MODES", "fast optimal").split()
+    archives = {mode: pack(cache, member, update_ini, mode) for mode in modes}
+    variants = [("", QA2)]
+    if os.environ.get("QA_BENCH_BEFORE_QA2"):
+        variants.insert(0, ("before: ", os.environ["QA_BENCH_BEFORE_QA2"]))
+    out = os.path.join(cache, "out")
+    figures = {}
+    digest(member)
+    for i in range(ROUNDS):
+        figures.setdefault("dd", []).append(time_dd(member, out))
+        for mode, archive in archives.items():
+            for label, qa2 in variants:
+                figures.setdefault("%sqa2 extract, %s" % (label, mode), []).append(
+                    time_extract(qa2, archive, out, want, i == 0))
+    subprocess.run(["rm", "-rf", out], check=True)
+    report(size, cache, figures, archives)
+
+
+def report(size, cache, figures, archives):
+    dd = best(figures["dd"])
+    log("")
+    log("Applying a %d-byte member (the benchmark corpus repeated) on %s; best of %d" % (
+        size, fs_of(cache), ROUNDS))
+    log("load average at the end: %s" % open("/proc/loadavg").read().strip())
+    for name in ["dd"] + sorted(n for n in figures if n != "dd"):
+        t = figures[name]
+        log("  %-30s %6.2f s  %6.0f MB/s  x%.2f   (runs: %s)" % (
+            name, best(t), size / best(t) / 1e6, best(t) / dd, " ".join("%.2f" % x for x in t)))
+    for mode, archive in archives.items():
+        log("  %s archive: %d bytes" % (mode, os.path.getsize(archive)))
+
+
 def main():
     size, cache = int(sys.argv[1]), sys.argv[2]
+    if sys.argv[3:] == ["--native"]:
+        return native(size, cache)
     wine_mode = os.environ.get("QA_WINE_MODE", "win32")
     member = os.path.join(cache, "member-%d" % size, MEMBER)
     os.makedirs(os.path.dirname(member), exist_ok=True)
@@ -147,10 +227,11 @@ def main():
                                 os.environ["QA_BENCH_BEFORE_QA2"]))
         target = run.place("inst", MEMBER)
         exes = {}
+        embed = os.path.join(NATIVE_BUILD, "bench", "qa_embed_archive")
         for label, stub, _ in variants:
             for mode, archive in archives.items():
                 exes[label, mode] = os.path.join(run.work, "UPDATE-%s%s.EXE" % (mode, "-before" if label else ""))
-                subprocess.run([EMBED, stub, archive, exes[label, mode]], check=True)
+                subprocess.run([embed, stub, archive, exes[label, mode]], check=True)
         digest(member)
         out = os.path.join(cache, "out")
         for i in range(ROUNDS):

@@ -5,7 +5,9 @@
 // under any system code page.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,18 @@ void UseToolFiles();
 
 // The last-write time of the file at `utf8Path` as a Windows file time.
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
+
+// A file's bytes mapped for reading: no buffer to fill first, pages come
+// from the cache as they are read. The file must not shrink meanwhile.
+class MappedFile {
+ public:
+  virtual ~MappedFile() = default;
+  virtual const uint8_t* data() const = 0;
+  virtual size_t size() const = 0;
+};
+
+// nullptr when the file cannot be mapped (empty, unreadable, or a system
+// whose tools read files whole instead): the caller reads it then.
+std::unique_ptr<MappedFile> MapFile(const std::string& utf8Path);
 
 }  // namespace platform

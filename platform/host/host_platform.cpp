@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "platform/codepage.h"
+#include "platform/host/write_behind.h"
 
 namespace fs = std::filesystem;
 
@@ -112,19 +113,31 @@ std::string Hex(uint32_t value) {
 }
 
 // The content is written beside the target under a name of this process
-// and renamed over it, as on Windows.
+// and renamed over it, as on Windows. With write-behind, from the second
+// piece on the writes go to a thread of their own, and the content is
+// synced before the rename: a crash then leaves the old file or the whole
+// new one, never an empty one under the target's name.
 class HostReplacement : public ReplacementFile {
  public:
   HostReplacement(HostPlatform* os, std::string path, std::string host, std::string temp, int fd,
                   bool failPartWay, uint32_t marks)
       : os_(os), path_(std::move(path)), host_(std::move(host)), temp_(std::move(temp)),
-        fd_(fd), failPartWay_(failPartWay), marks_(marks) {}
+        fd_(fd), failPartWay_(failPartWay), marks_(marks),
+        writeBehind_(os->writeBehind && !failPartWay) {}
   ~HostReplacement() override {
+    writer_.reset();  // before the descriptor it writes to goes
     if (fd_ >= 0) ::close(fd_);
     if (!committed_) ::unlink(temp_.c_str());
   }
   bool Write(const void* data, uint32_t size) override {
+    // Counted as handed over, so that a scripted failure hits the same call
+    // whichever thread writes.
     if (fd_ < 0 || !os_->FileOperation("write", path_)) return false;
+    if (writer_) return writer_->Write(data, size);
+    if (writeBehind_ && pieces_++ == 1) {
+      writer_ = WriteBehind::Start(fd_);
+      if (writer_) return writer_->Write(data, size);
+    }
     const char* bytes = static_cast<const char*>(data);
     size_t toWrite = failPartWay_ ? size / 2 : size;
     size_t done = 0;
@@ -138,7 +151,10 @@ class HostReplacement : public ReplacementFile {
   }
   bool Commit(const uint64_t* time) override {
     if (fd_ < 0) return false;
-    bool ok = !time || (os_->FileOperation("time", path_) && SetTimes(fd_, nullptr, *time));
+    bool ok = !writer_ || writer_->Finish();
+    writer_.reset();
+    ok = ok && (!time || (os_->FileOperation("time", path_) && SetTimes(fd_, nullptr, *time)));
+    if (ok && writeBehind_ && ::fsync(fd_) != 0) ok = false;
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     if (!ok || !os_->FileOperation("rename", path_)) return false;
@@ -158,6 +174,9 @@ class HostReplacement : public ReplacementFile {
   int fd_;
   bool failPartWay_;
   uint32_t marks_;
+  bool writeBehind_;
+  int pieces_ = 0;
+  std::unique_ptr<WriteBehind> writer_;
   bool committed_ = false;
 };
 
@@ -585,6 +604,7 @@ Platform& Host() {
     auto* host = new HostPlatform;
     host->echoBoxes = true;
     host->recordFileOperations = false;
+    host->writeBehind = true;
     // Files beside a destination carry the real process id, so that two
     // runs into one folder never share one.
     host->SetProcessId(uint32_t(::getpid()));

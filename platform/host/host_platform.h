@@ -95,6 +95,10 @@ class HostPlatform : public Platform {
   void SetMarks(const std::string& hostPath, uint32_t attributes);
   // Off for the tools' instance, whose writes come in many pieces.
   bool recordFileOperations = true;
+  // Replacements written on a thread of their own from their second piece
+  // on, and synced before the rename. On for the tools' instance; scripted
+  // tests keep the plain synchronous writes unless they ask for it.
+  bool writeBehind = false;
   // Whether a process id runs; unset: asks the host (kill with signal 0).
   std::function<bool(uint32_t)> processAlive;
   // Called on every PumpPendingMessages, so that tests can act meanwhile

@@ -69,4 +69,7 @@ bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime) {
   return true;
 }
 
+// The Win32 tools read archives whole, as before.
+std::unique_ptr<MappedFile> MapFile(const std::string&) { return nullptr; }
+
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include "tools/qa2/display_width.h"
 #include "tools/qa2/member_names.h"
 #include "tools/qa2/exe_input.h"
+#include "tools/pe/pe_image.h"
 
 namespace qa2 {
 namespace {
@@ -20,21 +21,41 @@ namespace {
 constexpr size_t kDecodePieceBuffer = size_t(1) << 20;
 
 struct LoadedArchive {
-  std::vector<uint8_t> image;
+  // The file mapped where the system can (a gigabyte read into a buffer
+  // first costs as much as writing it out), else read whole.
+  std::unique_ptr<platform::MappedFile> mapped;
+  std::vector<uint8_t> bytes;
+  const uint8_t* image = nullptr;
+  size_t size = 0;
   std::unique_ptr<UpdateArchive> archive;
 };
 
 // Reads and opens ARCHIVE; prints the fault and returns its exit code.
 int Load(const char* command, const std::string& path, LoadedArchive* out) {
   std::string error;
-  if (!ReadFileBytes(path, &out->image, &error)) return Fail(command, kExitIo, error);
-  if (!ArchiveImageFromFile(&out->image, &error)) return Fail(command, kExitBadArchive, path + ": " + error);
-  if (out->image.size() > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
-  if (out->image.size() >= 4 && std::memcmp(out->image.data(), kArchiveMagic, 4) != 0)
+  out->mapped = platform::MapFile(path);
+  if (out->mapped) {
+    out->image = out->mapped->data();
+    out->size = out->mapped->size();
+    if (pe::LooksLikePe(out->image, out->size)) {
+      size_t offset = 0, length = 0;
+      if (!FindUpdateResource(out->image, out->size, &offset, &length, &error))
+        return Fail(command, kExitBadArchive, path + ": " + error);
+      out->image += offset;
+      out->size = length;
+    }
+  } else {
+    if (!ReadFileBytes(path, &out->bytes, &error)) return Fail(command, kExitIo, error);
+    if (!ArchiveImageFromFile(&out->bytes, &error))
+      return Fail(command, kExitBadArchive, path + ": " + error);
+    out->image = out->bytes.data();
+    out->size = out->bytes.size();
+  }
+  if (out->size > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
+  if (out->size >= 4 && std::memcmp(out->image, kArchiveMagic, 4) != 0)
     return Fail(command, kExitBadArchive, path + ": not an archive (no \"QA2\" magic)");
   OpenReport report;
-  out->archive = OpenUpdateArchive(
-      ArchiveSource{out->image.data(), uint32_t(out->image.size())}, &report);
+  out->archive = OpenUpdateArchive(ArchiveSource{out->image, uint32_t(out->size)}, &report);
   if (!out->archive) {
     return Fail(command, kExitBadArchive,
                 path + ": " + platform::Cp932ToUtf8(DescribeOpenReport(report)));
@@ -115,7 +136,7 @@ int RunExtract(const std::vector<std::string>& args) {
       continue;
     }
     std::string dest = folder + "/" + fileName;
-    ExtractOutcome outcome = ExtractMember(*a.archive, a.image.data(), a.image.size(),
+    ExtractOutcome outcome = ExtractMember(*a.archive, a.image, a.size,
                                            dest.c_str(), e.name, false);
     switch (outcome.status) {
       case ExtractStatus::Written:
@@ -170,7 +191,7 @@ int RunVerify(const std::vector<std::string>& args) {
       fault(i, "size " + std::to_string(e.fileSize) + " is more than a stream of " +
                    std::to_string(e.storedSize) + " bytes can decode to");
     } else if (e.IsCompressed()) {
-      ChunkedDecoder decoder(a.image.data() + offset, e.storedSize, e.fileSize, window.data(),
+      ChunkedDecoder decoder(a.image + offset, e.storedSize, e.fileSize, window.data(),
                              window.size());
       const uint8_t* piece;
       size_t pieceSize;

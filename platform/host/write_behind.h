@@ -1,0 +1,63 @@
+// A file's writes on a thread of their own, so that the caller goes on
+// (decoding the next piece) while the disk works. POSIX; the host platform's
+// counterpart of the Win32 writer thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+// Pieces of any size are gathered into a few buffers of its own (kSlots of
+// kSlotSize bytes: memory stays bounded whatever the file's size) and
+// written in order. Every kFlushStep bytes the kernel is told to start
+// writing the step out, and the step before it is waited for, so that the
+// final flush waits for little and dirty pages never pile up. The
+// descriptor stays the caller's; it must outlive this.
+class WriteBehind {
+ public:
+  static constexpr uint32_t kSlotSize = 1u << 20;
+  static constexpr int kSlots = 4;
+  static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
+
+  // nullptr when the thread or its buffers cannot be had.
+  static std::unique_ptr<WriteBehind> Start(int fd);
+  // Stops the thread; pieces not yet written are dropped.
+  ~WriteBehind();
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Takes `size` bytes over. False once any write has failed.
+  bool Write(const void* data, uint32_t size);
+  // Waits until every piece is written (not flushed: the caller syncs);
+  // true when all were. Called at most once; Write is not called after it.
+  bool Finish();
+
+ private:
+  explicit WriteBehind(int fd) : fd_(fd) {}
+  void Run();
+  // Hands the buffer being filled over; waits while every buffer is taken.
+  void Post();
+  bool WriteOut(const uint8_t* data, uint32_t size);
+
+  const int fd_;
+  std::unique_ptr<uint8_t[]> memory_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Under mutex_:
+  uint32_t sizes_[kSlots] = {};  // 0: the end
+  int filled_ = 0;               // buffers handed over, not yet written
+  bool failed_ = false;
+  bool stop_ = false;
+  bool ended_ = false;
+  // The caller's own:
+  int head_ = 0;        // the buffer being filled
+  uint32_t fill_ = 0;   // bytes in it
+  bool finished_ = false;
+};
+
+}  // namespace platform
