@@ -199,14 +199,14 @@ struct Decoder {
         ip += 4;
         bits = 32;
       }
-      // Literals: every leading 1 bit of the current word is one.
-      uint32_t zeros = ~flags;
-      unsigned run = zeros ? unsigned(__builtin_clz(zeros)) : 32;
-      if (run > bits) run = bits;
+      // Literals: every leading 1 bit of the current word is one. The bits
+      // past the valid ones are zeros, so the count stops at them by itself,
+      // and below the word in 64 bits it never exceeds 32: no branches.
+      const unsigned run = unsigned(__builtin_clzll(~(uint64_t(flags) << 32)));
       std::memcpy(op, ip, 32);  // margins cover the whole word's worth
       op += run;
       ip += run;
-      flags = run >= 32 ? 0 : flags << run;
+      flags = uint32_t(uint64_t(flags) << run);
       bits -= run;
       if (bits == 0) continue;  // the next word tells what comes next
 
