@@ -396,6 +396,24 @@ TEST(PeReader, SizeOfHeadersOutsideTheFileOrOverASectionIsRefused) {
   EXPECT_TRUE(pe::ParsePe(exact.data(), exact.size(), &pe, &why)) << why;
 }
 
+// Found by the stub fuzzer: .reloc at .rsrc's own address. The writer moved
+// both and wrote a file whose resource the readers then looked for in the
+// wrong section.
+TEST(PeReader, SectionsOverlappingOrOutOfOrderAreRefused) {
+  struct Case {
+    const char* what;
+    uint32_t relocVa;
+  } cases[] = {{"at .rsrc's address", 0x2000}, {"inside .text", 0x1008}, {"before .text", 0x800}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage(StubResources());
+    Store32(image.data() + kTable + 2 * 40 + 12, c.relocVa);
+    pe::PeImage pe;
+    std::string why;
+    EXPECT_FALSE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << c.what;
+    EXPECT_TRUE(Refused(image, "lies over the section before it", &why)) << c.what;
+  }
+}
+
 // Every root entry names another long name in one ramp of UTF-16 units: a
 // 45 KB section that describes some 35 MB of names. Copying them, and the
 // writer's 32-bit offsets after them, would grow with the square of the

@@ -47,6 +47,22 @@ bool CheckHeaderExtent(const PeImage& image, uint64_t tableEnd, size_t fileSize,
   return true;
 }
 
+// The loader wants sections in ascending addresses, none over another. Two
+// sections at one address would let a reader and the writer take different
+// sections for the same RVA (the writer moves .rsrc and .reloc, a reader
+// then finds the moved resource under the other one's name).
+bool CheckSectionOrder(const PeImage& image, std::string* why) {
+  uint64_t end = 0;
+  for (const Section& s : image.sections) {
+    if (s.virtualAddress < end) {
+      *why = "section " + s.name + " lies over the section before it";
+      return false;
+    }
+    end = uint64_t(s.virtualAddress) + (s.virtualSize ? s.virtualSize : s.rawSize);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool LooksLikePe(const uint8_t* data, size_t size) {
@@ -128,7 +144,8 @@ bool ParsePe(const uint8_t* data, size_t size, PeImage* image, std::string* why)
     }
     image->sections.push_back(s);
   }
-  return CheckHeaderExtent(*image, uint64_t(table) + uint64_t(sectionCount) * 40, size, why);
+  return CheckHeaderExtent(*image, uint64_t(table) + uint64_t(sectionCount) * 40, size, why) &&
+         CheckSectionOrder(*image, why);
 }
 
 uint32_t ComputeChecksum(const uint8_t* data, size_t size, size_t checksumOffset) {
