@@ -25,4 +25,25 @@ std::vector<std::string> ToolArguments(int argc, char** argv);
 // The last-write time of the file at `utf8Path` as a Windows file time.
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
 
+// A whole file mapped read-only: the system pages it in from the file and
+// drops it again, so reading a large archive costs no anonymous memory.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  // False with *error (the cause, without the path) when the file cannot be
+  // opened or mapped (a 32-bit process cannot map several GB).
+  bool Open(const std::string& utf8Path, std::string* error);
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  void Close();
+  const uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  void* view_ = nullptr;
+};
+
 }  // namespace platform

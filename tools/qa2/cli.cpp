@@ -22,11 +22,14 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 int PrintHelp(const Command& command) {
   std::printf("usage: qa2 %s %s\n\n%s\n", command.name, command.synopsis, command.help);
-  std::printf(
-      "\nexit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
-      "            2 wrong arguments; 3 a file could not be read or written\n");
+  std::printf("\n%s", kExitCodesHelp);
   return kExitOk;
 }
+
+const char kExitCodesHelp[] =
+    "exit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
+    "            2 wrong arguments; 3 a file could not be read or written;\n"
+    "            4 out of memory or another internal failure\n";
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   std::ifstream in(std::filesystem::u8path(path), std::ios::binary);

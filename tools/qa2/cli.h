@@ -14,6 +14,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitBadArchive = 1;  // malformed archive or stream, member missing
 constexpr int kExitUsage = 2;       // wrong arguments
 constexpr int kExitIo = 3;          // a file could not be read or written
+constexpr int kExitInternal = 4;    // out of memory or another internal failure
+
+// The exit codes' line for --help.
+extern const char kExitCodesHelp[];
 
 struct Command {
   const char* name;

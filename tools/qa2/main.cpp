@@ -1,6 +1,8 @@
 // qa2: the update author's tool for update archives.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,7 @@ int Usage(FILE* to) {
   std::fprintf(to, "usage: qa2 COMMAND [ARGS...]\n\ncommands:\n");
   for (const qa2::Command& c : qa2::Commands())
     std::fprintf(to, "  %-10s %s\n", c.name, c.synopsis);
-  std::fprintf(to,
-               "\n'qa2 COMMAND --help' describes one command.\n"
-               "exit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
-               "            2 wrong arguments; 3 a file could not be read or written\n");
+  std::fprintf(to, "\n'qa2 COMMAND --help' describes one command.\n%s", qa2::kExitCodesHelp);
   return to == stdout ? qa2::kExitOk : qa2::kExitUsage;
 }
 
@@ -32,7 +31,14 @@ int main(int argc, char** argv) {
   for (const qa2::Command& c : qa2::Commands()) {
     if (name != c.name) continue;
     if (qa2::WantsHelp(args)) return qa2::PrintHelp(c);
-    return c.run(args);
+    // Unwinding drops every half-written output (OutputFile, spools).
+    try {
+      return c.run(args);
+    } catch (const std::bad_alloc&) {
+      return qa2::Fail(c.name, qa2::kExitInternal, "out of memory");
+    } catch (const std::exception& e) {
+      return qa2::Fail(c.name, qa2::kExitInternal, std::string("internal failure: ") + e.what());
+    }
   }
   std::fprintf(stderr, "qa2: unknown command '%s'\n", name.c_str());
   return Usage(stderr);

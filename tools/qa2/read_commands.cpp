@@ -1,4 +1,5 @@
 // The commands that read archives: list, extract, verify, decompress.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,28 +13,40 @@
 #include "tools/qa2/cp932.h"
 #include "tools/qa2/member_names.h"
 #include "tools/qa2/exe_input.h"
+#include "tools/pe/pe_image.h"
 
 namespace qa2 {
 namespace {
 
 constexpr size_t kDecodePieceBuffer = size_t(1) << 20;
 
+// The archive file mapped, not read: a large one costs no anonymous memory.
 struct LoadedArchive {
-  std::vector<uint8_t> image;
+  platform::MappedFile file;
+  const uint8_t* image = nullptr;
+  size_t size = 0;
   std::unique_ptr<UpdateArchive> archive;
 };
 
-// Reads and opens ARCHIVE; prints the fault and returns its exit code.
+// Maps and opens ARCHIVE (an UPDATE.EXE: its resource); prints the fault and
+// returns its exit code.
 int Load(const char* command, const std::string& path, LoadedArchive* out) {
   std::string error;
-  if (!ReadFileBytes(path, &out->image, &error)) return Fail(command, kExitIo, error);
-  if (!ArchiveImageFromFile(&out->image, &error)) return Fail(command, kExitBadArchive, path + ": " + error);
-  if (out->image.size() > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
-  if (out->image.size() >= 4 && std::memcmp(out->image.data(), kArchiveMagic, 4) != 0)
+  if (!out->file.Open(path, &error)) return Fail(command, kExitIo, "cannot read " + path + ": " + error);
+  out->image = out->file.data();
+  out->size = size_t(out->file.size());
+  if (pe::LooksLikePe(out->image, out->size)) {
+    size_t offset = 0, length = 0;
+    if (!FindUpdateResource(out->image, out->size, &offset, &length, &error))
+      return Fail(command, kExitBadArchive, path + ": " + error);
+    out->image += offset;
+    out->size = length;
+  }
+  if (out->size > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
+  if (out->size >= 4 && std::memcmp(out->image, kArchiveMagic, 4) != 0)
     return Fail(command, kExitBadArchive, path + ": not an archive (no \"QA2\" magic)");
   OpenReport report;
-  out->archive = OpenUpdateArchive(
-      ArchiveSource{out->image.data(), uint32_t(out->image.size())}, &report);
+  out->archive = OpenUpdateArchive(ArchiveSource{out->image, uint32_t(out->size)}, &report);
   if (!out->archive) {
     return Fail(command, kExitBadArchive,
                 path + ": " + platform::Cp932ToUtf8(DescribeOpenReport(report)));
@@ -112,7 +125,7 @@ int RunExtract(const std::vector<std::string>& args) {
       continue;
     }
     std::string dest = folder + "/" + fileName;
-    ExtractOutcome outcome = ExtractMember(*a.archive, a.image.data(), a.image.size(),
+    ExtractOutcome outcome = ExtractMember(*a.archive, a.image, a.size,
                                            dest.c_str(), e.name, false);
     switch (outcome.status) {
       case ExtractStatus::Written:
@@ -167,7 +180,7 @@ int RunVerify(const std::vector<std::string>& args) {
       fault(i, "size " + std::to_string(e.fileSize) + " is more than a stream of " +
                    std::to_string(e.storedSize) + " bytes can decode to");
     } else if (e.IsCompressed()) {
-      ChunkedDecoder decoder(a.image.data() + offset, e.storedSize, e.fileSize, window.data(),
+      ChunkedDecoder decoder(a.image + offset, e.storedSize, e.fileSize, window.data(),
                              window.size());
       const uint8_t* piece;
       size_t pieceSize;
@@ -205,9 +218,9 @@ int RunDecompress(const std::vector<std::string>& args) {
   }
   if (in.empty() || out.empty() || !haveSize)
     return Fail("decompress", kExitUsage, "expects IN OUT --size N (see qa2 decompress --help)");
-  std::vector<uint8_t> stream;
+  platform::MappedFile stream;
   std::string error;
-  if (!ReadFileBytes(in, &stream, &error)) return Fail("decompress", kExitIo, error);
+  if (!stream.Open(in, &error)) return Fail("decompress", kExitIo, "cannot read " + in + ": " + error);
   if (!CompressedSizeClaimFits(size, stream.size()))
     return Fail("decompress", kExitBadArchive,
                 in + ": a stream of " + std::to_string(stream.size()) + " bytes cannot decode to " +
@@ -215,9 +228,9 @@ int RunDecompress(const std::vector<std::string>& args) {
   // Decoded in pieces and written as they come: no output-sized buffer to
   // fault in, and memory that does not grow with the output.
   std::vector<uint8_t> window(kDecodePieceBuffer);
-  ChunkedDecoder decoder(stream.data(), stream.size(), size, window.data(), window.size());
+  ChunkedDecoder decoder(stream.data(), size_t(stream.size()), size, window.data(), window.size());
   OutputFile output(out);
-  if (!output.ok()) return Fail("decompress", kExitIo, "cannot create " + out);
+  if (!output.ok()) return Fail("decompress", kExitIo, "cannot create " + out + ": " + std::strerror(errno));
   const uint8_t* piece;
   size_t pieceSize;
   while (decoder.Next(&piece, &pieceSize))
