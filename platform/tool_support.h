@@ -25,6 +25,10 @@ std::vector<std::string> ToolArguments(int argc, char** argv);
 // The last-write time of the file at `utf8Path` as a Windows file time.
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
 
+// Why the last file operation failed, in words ("No space left on
+// device"): errno on POSIX, the thread's last error on Windows.
+std::string LastErrorText();
+
 // A whole file mapped read-only: the system pages it in from the file and
 // drops it again, so reading a large archive costs no anonymous memory.
 class MappedFile {

@@ -39,6 +39,8 @@ bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime) {
   return true;
 }
 
+std::string LastErrorText() { return errno ? std::strerror(errno) : "input/output error"; }
+
 MappedFile::~MappedFile() { Close(); }
 
 void MappedFile::Close() {

@@ -86,6 +86,8 @@ std::string SystemMessage(DWORD code) {
 
 }  // namespace
 
+std::string LastErrorText() { return SystemMessage(GetLastError()); }
+
 MappedFile::~MappedFile() { Close(); }
 
 void MappedFile::Close() {

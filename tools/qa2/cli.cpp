@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/tool_support.h"
+
 namespace qa2 {
 
 int Fail(const char* command, int code, const std::string& message) {
@@ -65,16 +67,18 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Write(const void* data, size_t size, std::string* error) {
+  errno = 0;
   if (!out_ || !out_.write(static_cast<const char*>(data), std::streamsize(size))) {
-    *error = "cannot write " + path_;
+    *error = "cannot write " + path_ + ": " + platform::LastErrorText();
     return false;
   }
   return true;
 }
 
 bool OutputFile::Commit(std::string* error) {
+  errno = 0;
   if (!out_ || !out_.flush()) {
-    *error = "cannot write " + path_;
+    *error = "cannot write " + path_ + ": " + platform::LastErrorText();
     return false;
   }
   out_.close();

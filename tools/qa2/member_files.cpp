@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 #ifdef _WIN32
 #include <process.h>
@@ -45,9 +46,7 @@ unsigned long ProcessId() {
 
 }  // namespace
 
-std::string LastCause() {
-  return errno ? std::strerror(errno) : "input/output error";
-}
+std::string LastCause() { return platform::LastErrorText(); }
 
 std::unique_ptr<MemberReader> OpenMemberFile(const std::string& path, std::string* error) {
   errno = 0;
