@@ -9,6 +9,9 @@
 #include "archive/decoder.h"
 #include "archive/encoder.h"
 #include "tests/support/forwarding_platform.h"
+#include "tools/pe/pe_image.h"
+#include "tools/pe/pe_resources.h"
+#include "tools/pe/pe_writer.h"
 
 namespace {
 
@@ -133,5 +136,28 @@ int FuzzRoundTrip(const uint8_t* data, size_t size) {
     Check(r.ok() && r.written == input.size() && r.consumed == s->bytes.size());
     Check(out == input);
   }
+  return 0;
+}
+
+int FuzzStubWriter(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  std::vector<uint8_t> archive(size_t(data[0]) * 37);
+  for (size_t i = 0; i < archive.size(); ++i) archive[i] = uint8_t(i * 13 + 5);
+  const std::vector<uint8_t> stub(data + 1, data + size);
+  std::vector<uint8_t> out;
+  pe::WriteNotes notes;
+  std::string why;
+  if (!pe::SetNamedTypeResource(stub, u"UPDATE", 102, 1041, archive, &out, &notes, &why)) {
+    Check(out.empty() && !why.empty());
+    return 0;
+  }
+  pe::PeImage image;
+  Check(pe::ParsePe(out.data(), out.size(), &image, &why));
+  pe::FileSpan span;
+  Check(pe::FindNamedTypeResource(out.data(), out.size(), image, u"UPDATE", 102, &span, &why));
+  Check(span.size == archive.size() &&
+        std::equal(archive.begin(), archive.end(), out.begin() + std::ptrdiff_t(span.offset)));
+  Check(pe::Load32(out.data() + image.checksumOffset) ==
+        pe::ComputeChecksum(out.data(), out.size(), image.checksumOffset));
   return 0;
 }

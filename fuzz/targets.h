@@ -24,3 +24,9 @@ int FuzzRoundTrip(const uint8_t* data, size_t size);
 // whose size the third byte chooses (the first two choose the output size):
 // both give the same bytes and the same verdict at the same place.
 int FuzzChunkedDecode(const uint8_t* data, size_t size);
+
+// Puts an archive (as long as the first byte says, times 37) into the rest
+// of the input as an updater stub, as qa2 build does: the writer refuses or
+// gives an image in which the reader finds exactly that archive, with the
+// checksum brought up to date.
+int FuzzStubWriter(const uint8_t* data, size_t size);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Fuzz pass of the CI run: each fuzz target for about 20 seconds, so that a
-# crash on the decoder, the archive opener or the compressor fails the run.
+# crash on the decoder, the archive opener, the compressor or the resource
+# writer (fed arbitrary stubs) fails the run.
 set -euo pipefail
 exec "$(dirname "$0")/../fuzz.sh" 20

@@ -2,6 +2,7 @@
 // MinGW linker lays out UPDATE.EXE: .text, .rsrc, then .reloc.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,9 +49,9 @@ struct Layout {
   uint32_t rsrcRaw, relocRaw, relocVa;
 };
 
-// An image with .text (0x1000), .rsrc (0x2000) and .reloc after it.
-std::vector<uint8_t> MakeImage(const pe::ResourceNode& resources, Layout* layout = nullptr) {
-  const std::vector<uint8_t> rsrc = pe::WriteResourceSection(resources, 0x2000);
+// An image with .text (0x1000), .rsrc (0x2000, these bytes at file offset
+// 0x600) and .reloc after it.
+std::vector<uint8_t> MakeImageWithSection(const std::vector<uint8_t>& rsrc, Layout* layout = nullptr) {
   const uint32_t rsrcRaw = (uint32_t(rsrc.size()) + 0x1FF) & ~0x1FFu;
   const uint32_t relocVa = 0x2000 + ((uint32_t(rsrc.size()) + 0xFFF) & ~0xFFFu);
   std::vector<uint8_t> image(0x400 + 0x200 + rsrcRaw + 0x200, 0);
@@ -101,6 +102,10 @@ std::vector<uint8_t> MakeImage(const pe::ResourceNode& resources, Layout* layout
   Store32(p + kOpt + 64, pe::ComputeChecksum(image.data(), image.size(), kOpt + 64));
   if (layout) *layout = {rsrcRaw, 0x600 + rsrcRaw, relocVa};
   return image;
+}
+
+std::vector<uint8_t> MakeImage(const pe::ResourceNode& resources, Layout* layout = nullptr) {
+  return MakeImageWithSection(pe::WriteResourceSection(resources, 0x2000), layout);
 }
 
 std::vector<uint8_t> Resource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id) {
@@ -332,6 +337,116 @@ TEST(PeReader, ASelfReferencingDirectoryEndsAtThreeLevels) {
   pe::ResourceNode root;
   EXPECT_FALSE(pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why));
   EXPECT_NE(why.find("three levels"), std::string::npos) << why;
+}
+
+bool Refused(const std::vector<uint8_t>& image, const char* expected, std::string* why) {
+  std::vector<uint8_t> out;
+  pe::WriteNotes notes;
+  const bool written = pe::SetNamedTypeResource(image, u"UPDATE", 102, 1041, Payload(4), &out, &notes, why);
+  EXPECT_TRUE(out.empty());
+  EXPECT_NE(why->find(expected), std::string::npos) << *why;
+  return !written;
+}
+
+// A stub whose e_lfanew points into its own resource data: the writer keeps
+// only the bytes before .rsrc and used to write the section table's fields
+// at their old offsets, past the end of its copy (heap-buffer-overflow
+// WRITE under ASan). The old archive is large and the new one small, and
+// the .rsrc entry's first field lands at 0xC00, just past the 0xC00 bytes
+// the copy has reserved by then.
+TEST(PeWriter, NtHeadersInsideTheResourceDataAreRefusedBeforeAnyWrite) {
+  pe::ResourceNode resources = StubResources();
+  resources.named[u"UPDATE"].ids[102].ids[1041] = Leaf(std::string(0x800, 'f'));
+  std::vector<uint8_t> image = MakeImage(resources);
+  const size_t moved = 0xC00 - (24 + 224 + 40 + 8);
+  const size_t headers = 24 + 224 + 3 * 40;
+  const size_t fill = size_t(std::search_n(image.begin(), image.end(), 0x800, uint8_t('f')) - image.begin());
+  ASSERT_TRUE(fill <= moved && moved + headers <= fill + 0x800);
+  std::copy(image.begin() + kNt, image.begin() + kNt + headers, image.begin() + moved);
+  Store32(image.data() + 0x3C, uint32_t(moved));
+  std::string why;
+  EXPECT_TRUE(Refused(image, "SizeOfHeaders", &why));
+  pe::PeImage pe;
+  EXPECT_FALSE(pe::ParsePe(image.data(), image.size(), &pe, &why));
+}
+
+TEST(PeReader, SizeOfHeadersOutsideTheFileOrOverASectionIsRefused) {
+  struct Case {
+    const char* what;
+    uint32_t sizeOfHeaders;
+    const char* expected;
+  } cases[] = {
+      {"section table past SizeOfHeaders", kTable + 2 * 40, "section table run past SizeOfHeaders"},
+      {"SizeOfHeaders past the end of the file", 0x10000, "past the end of the file"},
+      {"SizeOfHeaders over .text's raw data", 0x401, "section .text starts inside the headers"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage(StubResources());
+    Store32(image.data() + kOpt + 60, c.sizeOfHeaders);
+    pe::PeImage pe;
+    std::string why;
+    EXPECT_FALSE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << c.what;
+    EXPECT_NE(why.find(c.expected), std::string::npos) << c.what << ": " << why;
+    EXPECT_TRUE(Refused(image, c.expected, &why)) << c.what;
+  }
+  std::vector<uint8_t> exact = MakeImage(StubResources());
+  Store32(exact.data() + kOpt + 60, kTable + 3 * 40);
+  pe::PeImage pe;
+  std::string why;
+  EXPECT_TRUE(pe::ParsePe(exact.data(), exact.size(), &pe, &why)) << why;
+}
+
+// Every root entry names another long name in one ramp of UTF-16 units: a
+// 45 KB section that describes some 35 MB of names. Copying them, and the
+// writer's 32-bit offsets after them, would grow with the square of the
+// section; they count against the file's size like data.
+TEST(PeReader, ManyLongNamesSharingOneSectionAreBoundedByTheFileSize) {
+  constexpr uint32_t kNames = 1024;
+  constexpr uint32_t kDataEntry = 16 + 8 * kNames;
+  constexpr uint32_t kRamp = kDataEntry + 16;
+  constexpr uint32_t kUnits = 0x4000 + 2 * kNames + 8;
+  std::vector<uint8_t> rsrc(kRamp + 2 * kUnits, 0);
+  Store16(rsrc.data() + 12, uint16_t(kNames));
+  for (uint32_t i = 0; i < kNames; ++i) {
+    Store32(rsrc.data() + 16 + 8 * i, 0x80000000u | (kRamp + 2 * i));
+    Store32(rsrc.data() + 16 + 8 * i + 4, kDataEntry);
+  }
+  // Name i is 0x4000 + i units long: every name differs.
+  for (uint32_t j = 0; j < kUnits; ++j) Store16(rsrc.data() + kRamp + 2 * j, uint16_t(0x4000 + j));
+  const std::vector<uint8_t> image = MakeImageWithSection(rsrc);
+  pe::PeImage pe;
+  std::string why;
+  ASSERT_TRUE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << why;
+  pe::ResourceNode root;
+  EXPECT_FALSE(pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why));
+  EXPECT_TRUE(Refused(image, "more than the file holds", &why));
+
+  // One of them is a legitimate tree.
+  Store16(rsrc.data() + 12, 1);
+  const std::vector<uint8_t> two = MakeImageWithSection(rsrc);
+  ASSERT_TRUE(pe::ParsePe(two.data(), two.size(), &pe, &why)) << why;
+  EXPECT_TRUE(pe::ReadResourceTree(two.data(), two.size(), pe, &root, &why)) << why;
+  EXPECT_EQ(root.named.size(), 1u);
+}
+
+// The 16-bit entry counts: a type directory with every id already taken
+// gains one more with the archive's id and would wrap to 0.
+TEST(PeWriter, TreesTheFormatsCountsCannotHoldAreMeasuredAsRefused) {
+  uint64_t size = 0;
+  std::string why;
+  ASSERT_TRUE(pe::MeasureResourceSection(StubResources(), &size, &why)) << why;
+  EXPECT_EQ(size, pe::WriteResourceSection(StubResources(), 0x2000).size());
+
+  pe::ResourceNode full;
+  for (uint32_t id = 0; id <= 0xFFFF; ++id) full.ids[uint16_t(id)].leaf = true;
+  EXPECT_FALSE(pe::MeasureResourceSection(full, &size, &why));
+  EXPECT_TRUE(pe::WriteResourceSection(full, 0x2000).empty());
+  full.ids.erase(7);
+  EXPECT_TRUE(pe::MeasureResourceSection(full, &size, &why)) << why;
+
+  pe::ResourceNode longName;
+  longName.named[std::u16string(0x10000, u'n')].leaf = true;
+  EXPECT_FALSE(pe::MeasureResourceSection(longName, &size, &why));
 }
 
 }  // namespace

@@ -23,6 +23,32 @@ bool PeImage::RvaToOffset(uint32_t rva, uint32_t size, size_t fileSize, size_t* 
   return true;
 }
 
+namespace {
+
+// What the writer rewrites in place (the NT headers and the section table)
+// must lie inside SizeOfHeaders, and SizeOfHeaders inside the file and below
+// every section's raw data: otherwise a header field could lie in a
+// section's bytes, which the writer moves.
+bool CheckHeaderExtent(const PeImage& image, uint64_t tableEnd, size_t fileSize, std::string* why) {
+  if (tableEnd > image.sizeOfHeaders) {
+    *why = "the headers and the section table run past SizeOfHeaders";
+    return false;
+  }
+  if (image.sizeOfHeaders > fileSize) {
+    *why = "SizeOfHeaders runs past the end of the file";
+    return false;
+  }
+  for (const Section& s : image.sections) {
+    if (s.rawSize && s.rawOffset < image.sizeOfHeaders) {
+      *why = "section " + s.name + " starts inside the headers (below SizeOfHeaders)";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool LooksLikePe(const uint8_t* data, size_t size) {
   return size >= 2 && data[0] == 'M' && data[1] == 'Z';
 }
@@ -102,7 +128,7 @@ bool ParsePe(const uint8_t* data, size_t size, PeImage* image, std::string* why)
     }
     image->sections.push_back(s);
   }
-  return true;
+  return CheckHeaderExtent(*image, uint64_t(table) + uint64_t(sectionCount) * 40, size, why);
 }
 
 uint32_t ComputeChecksum(const uint8_t* data, size_t size, size_t checksumOffset) {

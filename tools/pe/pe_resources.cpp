@@ -110,7 +110,17 @@ struct TreeReader {
   const uint8_t* data;
   size_t fileSize;
   size_t entriesSeen = 0;
+  // Names and data copied so far. Entries may share a name or a datum, so a
+  // small section could describe a tree of gigabytes; a real one never
+  // holds more than its file.
   uint64_t bytesCopied = 0;
+
+  bool Count(uint64_t bytes, std::string* why) {
+    bytesCopied += bytes;
+    if (bytesCopied <= fileSize) return true;
+    *why = "resource directory is malformed: its names and data add up to more than the file holds";
+    return false;
+  }
 
   bool Read(uint32_t offset, int depth, ResourceNode* node, std::string* why) {
     uint32_t count = 0;
@@ -132,18 +142,14 @@ struct TreeReader {
       } else {
         FileSpan span;
         if (!view.Data(target, &span, &child.codePage, &child.reserved, why)) return false;
-        bytesCopied += span.size;
-        if (bytesCopied > fileSize) {
-          *why = "resource directory is malformed: data entries overlap";
-          return false;
-        }
+        if (!Count(span.size, why)) return false;
         child.leaf = true;
         child.data.assign(data + span.offset, data + span.offset + span.size);
       }
       bool inserted;
       if (name & kHighBit) {
         std::u16string text;
-        if (!view.Name(name & ~kHighBit, &text, why)) return false;
+        if (!view.Name(name & ~kHighBit, &text, why) || !Count(2 + 2 * uint64_t(text.size()), why)) return false;
         inserted = node->named.emplace(std::move(text), std::move(child)).second;
       } else {
         inserted = node->ids.emplace(uint16_t(name), std::move(child)).second;
@@ -156,8 +162,6 @@ struct TreeReader {
     return true;
   }
 };
-
-uint32_t Align(uint32_t value, uint32_t to) { return (value + to - 1) & ~(to - 1); }
 
 }  // namespace
 
@@ -218,47 +222,87 @@ bool ReadResourceTree(const uint8_t* data, size_t size, const PeImage& image, Re
   return reader.Read(0, 0, root, why);
 }
 
-std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva) {
-  // Layout pass: every table, data entry, name and datum gets its offset.
-  std::vector<const ResourceNode*> directories{&root};
+namespace {
+
+// Where WriteResourceSection puts every table, data entry, name and datum,
+// counted in 64 bits so that no tree, however large, wraps an offset.
+struct SectionLayout {
+  std::vector<const ResourceNode*> directories;  // breadth-first
   std::vector<const ResourceNode*> leaves;
   std::vector<const std::u16string*> names;
-  for (size_t i = 0; i < directories.size(); ++i) {
-    const ResourceNode* d = directories[i];
+  std::unordered_map<const void*, uint64_t> offsetOf;
+  std::vector<uint64_t> dataAt;
+  uint64_t size = 0;
+  bool countsFit = true;  // every directory's counts and name's length fit 16 bits
+};
+
+uint64_t Align8(uint64_t value) { return (value + 7) & ~uint64_t(7); }
+
+void LayOut(const ResourceNode& root, SectionLayout* l) {
+  l->directories.push_back(&root);
+  for (size_t i = 0; i < l->directories.size(); ++i) {
+    const ResourceNode* d = l->directories[i];
+    if (d->named.size() > 0xFFFF || d->ids.size() > 0xFFFF) l->countsFit = false;
     auto visit = [&](const ResourceNode& child) {
-      (child.leaf ? leaves : directories).push_back(&child);
+      (child.leaf ? l->leaves : l->directories).push_back(&child);
     };
     for (const auto& e : d->named) {
-      names.push_back(&e.first);
+      if (e.first.size() > 0xFFFF) l->countsFit = false;
+      l->names.push_back(&e.first);
       visit(e.second);
     }
     for (const auto& e : d->ids) visit(e.second);
   }
-  std::unordered_map<const void*, uint32_t> offsetOf;
-  uint32_t at = 0;
-  for (const ResourceNode* d : directories) {
-    offsetOf[d] = at;
-    at += 16 + 8 * uint32_t(d->named.size() + d->ids.size());
+  uint64_t at = 0;
+  for (const ResourceNode* d : l->directories) {
+    l->offsetOf[d] = at;
+    at += 16 + 8 * uint64_t(d->named.size() + d->ids.size());
   }
-  for (const ResourceNode* l : leaves) {
-    offsetOf[l] = at;
+  for (const ResourceNode* leaf : l->leaves) {
+    l->offsetOf[leaf] = at;
     at += 16;
   }
-  for (const std::u16string* n : names) {
-    offsetOf[n] = at;
-    at += 2 + 2 * uint32_t(n->size());
+  for (const std::u16string* n : l->names) {
+    l->offsetOf[n] = at;
+    at += 2 + 2 * uint64_t(n->size());
   }
-  std::vector<uint32_t> dataAt;
-  for (const ResourceNode* l : leaves) {
-    at = Align(at, 8);
-    dataAt.push_back(at);
-    at += uint32_t(l->data.size());
+  for (const ResourceNode* leaf : l->leaves) {
+    at = Align8(at);
+    l->dataAt.push_back(at);
+    at += leaf->data.size();
   }
-  std::vector<uint8_t> out(Align(at, 8), 0);
+  l->size = Align8(at);
+}
+
+}  // namespace
+
+bool MeasureResourceSection(const ResourceNode& root, uint64_t* size, std::string* why) {
+  SectionLayout layout;
+  LayOut(root, &layout);
+  if (!layout.countsFit) {
+    *why = "a resource directory holds more than 65535 entries of a kind, or a name more than 65535 units";
+    return false;
+  }
+  *size = layout.size;
+  return true;
+}
+
+std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva) {
+  SectionLayout layout;
+  LayOut(root, &layout);
+  // Offsets are 31 bits in the format (the high bit marks a subdirectory or a
+  // name), and the data's RVAs must not wrap; callers measure first.
+  if (!layout.countsFit || layout.size > kMaxResourceSection || layout.size > 0xFFFFFFFFu - rva) return {};
+  const std::vector<const ResourceNode*>& directories = layout.directories;
+  const std::vector<const ResourceNode*>& leaves = layout.leaves;
+  const std::vector<const std::u16string*>& names = layout.names;
+  const std::vector<uint64_t>& dataAt = layout.dataAt;
+  auto offsetOf = [&](const void* p) { return uint32_t(layout.offsetOf.at(p)); };
+  std::vector<uint8_t> out(size_t(layout.size), 0);
 
   // Write pass.
   for (const ResourceNode* d : directories) {
-    uint8_t* p = out.data() + offsetOf[d];
+    uint8_t* p = out.data() + offsetOf(d);
     Store32(p, d->characteristics);
     Store32(p + 4, d->timeDateStamp);
     Store16(p + 8, d->majorVersion);
@@ -267,10 +311,10 @@ std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva
     Store16(p + 14, uint16_t(d->ids.size()));
     p += 16;
     auto target = [&](const ResourceNode& child) {
-      return child.leaf ? offsetOf[&child] : (kHighBit | offsetOf[&child]);
+      return child.leaf ? offsetOf(&child) : (kHighBit | offsetOf(&child));
     };
     for (const auto& e : d->named) {
-      Store32(p, kHighBit | offsetOf[&e.first]);
+      Store32(p, kHighBit | offsetOf(&e.first));
       Store32(p + 4, target(e.second));
       p += 8;
     }
@@ -281,15 +325,15 @@ std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva
     }
   }
   for (size_t i = 0; i < leaves.size(); ++i) {
-    uint8_t* p = out.data() + offsetOf[leaves[i]];
-    Store32(p, rva + dataAt[i]);
+    uint8_t* p = out.data() + offsetOf(leaves[i]);
+    Store32(p, rva + uint32_t(dataAt[i]));
     Store32(p + 4, uint32_t(leaves[i]->data.size()));
     Store32(p + 8, leaves[i]->codePage);
     Store32(p + 12, leaves[i]->reserved);
-    std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + dataAt[i]);
+    std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + ptrdiff_t(dataAt[i]));
   }
   for (const std::u16string* n : names) {
-    uint8_t* p = out.data() + offsetOf[n];
+    uint8_t* p = out.data() + offsetOf(n);
     Store16(p, uint16_t(n->size()));
     for (size_t i = 0; i < n->size(); ++i) Store16(p + 2 + 2 * i, uint16_t((*n)[i]));
   }

@@ -60,13 +60,23 @@ bool FindNamedTypeResource(const uint8_t* data, size_t size, const PeImage& imag
                            const std::u16string& type, uint16_t id, FileSpan* span, std::string* why);
 
 // Reads the whole tree (at most three levels; a data entry's bytes are
-// copied). False with *why when malformed.
+// copied). False with *why when malformed, or when its names and data
+// together would take more bytes than the file has.
 bool ReadResourceTree(const uint8_t* data, size_t size, const PeImage& image, ResourceNode* root,
                       std::string* why);
 
+// The largest section WriteResourceSection writes: its offsets have 31 bits.
+constexpr uint64_t kMaxResourceSection = 0x7FFF0000u;
+
+// The number of bytes WriteResourceSection would give the tree, counted in
+// 64 bits. False with *why when a directory has more than 65535 named or id
+// entries or a name more than 65535 units (the format's 16-bit counts).
+bool MeasureResourceSection(const ResourceNode& root, uint64_t* size, std::string* why);
+
 // Lays the tree out as a resource section that will be mapped at `rva`:
 // directory tables breadth-first, then the data entries, the names and the
-// data, each datum aligned to 8 bytes.
+// data, each datum aligned to 8 bytes. Empty when the tree does not measure
+// or the section would pass kMaxResourceSection or wrap an RVA: measure first.
 std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva);
 
 }  // namespace pe

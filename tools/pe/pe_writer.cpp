@@ -34,23 +34,34 @@ bool TrailerIsDroppable(const std::vector<uint8_t>& image, uint64_t from, const 
   return true;
 }
 
-}  // namespace
-
-bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id,
-                          uint16_t language, const std::vector<uint8_t>& data,
-                          std::vector<uint8_t>* out, WriteNotes* notes, std::string* why) {
-  *notes = WriteNotes{};
-  PeImage pe;
-  if (!ParsePe(image.data(), image.size(), &pe, why)) return false;
+// The section the resource directory starts.
+bool FindResourceSection(const PeImage& pe, size_t* index, std::string* why) {
   const DataDirectory resources = pe.directory(kDirResources);
-  size_t rs = pe.sections.size();
-  for (size_t i = 0; i < pe.sections.size(); ++i)
-    if (resources.rva != 0 && pe.sections[i].virtualAddress == resources.rva) rs = i;
-  if (rs == pe.sections.size())
-    return Refuse(why, "the image has no resource section (its resource directory must start a section)");
-  const Section old = pe.sections[rs];
+  for (size_t i = 0; i < pe.sections.size(); ++i) {
+    if (resources.rva != 0 && pe.sections[i].virtualAddress == resources.rva) {
+      *index = i;
+      return true;
+    }
+  }
+  return Refuse(why, "the image has no resource section (its resource directory must start a section)");
+}
+
+// Everything the writer reads from the image or rewrites in its copy, checked
+// before the copy is made. The copy keeps the bytes before the resource
+// section and rewrites header fields in place, so every such field must lie
+// below that section's raw data.
+bool CheckLayout(const std::vector<uint8_t>& image, const PeImage& pe, size_t rs, std::string* why) {
+  const Section& old = pe.sections[rs];
   if (old.rawOffset < pe.sizeOfHeaders || old.rawSize == 0)
     return Refuse(why, "the resource section has no data in the file");
+  const uint64_t headersEnd = uint64_t(pe.sections.back().headerOffset) + 40;
+  const uint64_t directoriesEnd = uint64_t(pe.directoriesOffset) + 8 * uint64_t(pe.directories.size());
+  if (headersEnd > old.rawOffset || directoriesEnd > old.rawOffset || uint64_t(pe.checksumOffset) + 4 > old.rawOffset)
+    return Refuse(why, "the headers reach into the resource section");
+  if ((old.characteristics & kSectionInitializedData) && Load32(image.data() + pe.optionalOffset + 8) < old.rawSize)
+    return Refuse(why, "SizeOfInitializedData is smaller than the resource section");
+  // The zero fill after each moved section is sized from the alignment.
+  if (pe.fileAlignment > 0x10000) return Refuse(why, "the file alignment is larger than 64 KB");
   for (size_t i = 0; i < rs; ++i) {
     const Section& s = pe.sections[i];
     if (uint64_t(s.virtualAddress) + s.virtualSize > old.virtualAddress ||
@@ -70,6 +81,34 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
     if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > lastEnd) lastEnd = uint64_t(s.rawOffset) + s.rawSize;
   if (!TrailerIsDroppable(image, lastEnd, pe))
     return Refuse(why, "data follows the last section that is neither a certificate nor a symbol table");
+  return true;
+}
+
+// The new resource section and the file around it, measured in 64 bits
+// before anything is allocated or written.
+bool CheckNewSize(const ResourceNode& root, const PeImage& pe, size_t rs, std::string* why) {
+  const Section& old = pe.sections[rs];
+  uint64_t size = 0;
+  if (!MeasureResourceSection(root, &size, why)) return false;
+  if (size > kMaxResourceSection || size > 0xFFFFFFFFu - old.virtualAddress)
+    return Refuse(why, "the resources would not fit in a section (" + std::to_string(size) + " bytes)");
+  uint64_t fileEnd = AlignUp(uint64_t(old.rawOffset) + size, pe.fileAlignment);
+  for (size_t i = rs + 1; i < pe.sections.size(); ++i) fileEnd = AlignUp(fileEnd + pe.sections[i].rawSize, pe.fileAlignment);
+  if (fileEnd > 0x7FFFFFFFu) return Refuse(why, "the image would pass 2 GiB");
+  return true;
+}
+
+}  // namespace
+
+bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id,
+                          uint16_t language, const std::vector<uint8_t>& data,
+                          std::vector<uint8_t>* out, WriteNotes* notes, std::string* why) {
+  *notes = WriteNotes{};
+  PeImage pe;
+  if (!ParsePe(image.data(), image.size(), &pe, why)) return false;
+  size_t rs = 0;
+  if (!FindResourceSection(pe, &rs, why) || !CheckLayout(image, pe, rs, why)) return false;
+  const Section old = pe.sections[rs];
   // Bounds every offset the section will hold well inside 32 bits.
   if (image.size() > 0x7FFF0000u || data.size() > 0x7FFF0000u - image.size())
     return Refuse(why, "the resource is too large for an image");
@@ -85,6 +124,7 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
   ResourceNode& leaf = idNode.ids[language];
   leaf.leaf = true;
   leaf.data = data;
+  if (!CheckNewSize(root, pe, rs, why)) return false;
   const std::vector<uint8_t> section = WriteResourceSection(root, old.virtualAddress);
 
   // The resource section keeps its place; what follows it moves up behind it.
