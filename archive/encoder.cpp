@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
+#include "archive/stream_compressor.h"
 #include "archive/stream_writer.h"
 
 namespace {
@@ -11,7 +13,8 @@ constexpr size_t kMaxShortDistance = StreamWriter::kMaxShortDistance;
 constexpr size_t kMaxDistance = StreamWriter::kMaxLongDistance;
 constexpr size_t kMinLong = StreamWriter::kMinLongLength;
 constexpr size_t kMaxLong = StreamWriter::kMaxLongLength;
-constexpr size_t kProgressStep = size_t(1) << 20;
+constexpr uint32_t kLengthMask = 511;
+constexpr uint32_t kMaxLiteralRun = 0xFFFFFFFFu >> 9;
 
 // How many bytes at a and b agree, up to `limit`.
 inline size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
@@ -29,53 +32,57 @@ inline size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
   return n;
 }
 
-// ---------------------------------------------------------------- fast mode
-
-inline uint32_t Hash4(const uint8_t* p, unsigned bits) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return (v * 2654435761u) >> (32 - bits);
+inline uint32_t PackCode(size_t length, size_t distance) {
+  return uint32_t(length) | uint32_t(distance) << 9;
 }
 
-// Greedy: one hash probe per position, the match it finds if any, and a
-// short copy when the probe finds only two bytes close enough.
-void CompressFast(const uint8_t* data, size_t size, StreamWriter& w,
-                  const CompressProgress& progress) {
-  constexpr unsigned kHashBits = 14;
-  std::vector<uint32_t> table(size_t(1) << kHashBits, 0);  // position + 1
-  size_t i = 0, reported = 0;
-  while (i < size) {
-    if (progress && i - reported >= kProgressStep) {
-      progress(i);
-      reported = i;
-    }
-    if (size - i >= 4) {
-      uint32_t h = Hash4(data + i, kHashBits);
-      uint32_t candidate = table[h];
-      table[h] = uint32_t(i + 1);
-      if (candidate != 0 && i - (candidate - 1) <= kMaxDistance) {
-        size_t m = candidate - 1, distance = i - m;
-        size_t len = MatchLength(data + m, data + i, std::min(kMaxLong, size - i));
-        if (len >= kMinLong) {
-          w.LongCopy(distance, len);
-          // Every position inside the copy goes into the table: later copies
-          // then find the nearest start, not only the copy's first.
-          size_t end = i + len;
-          for (++i; i < end && size - i >= 4; ++i)
-            table[Hash4(data + i, kHashBits)] = uint32_t(i + 1);
-          i = end;
-          continue;
-        }
-        if (len == 2 && distance <= kMaxShortDistance) {
-          w.ShortCopy(distance);
-          i += 2;
-          continue;
-        }
-      }
-    }
-    w.Literal(data[i]);
-    ++i;
+// Collects a parse's codes (literals gathered into runs) and counts its bits.
+class CodeList {
+ public:
+  CodeList(BlockParse* out, bool keep) : out_(out), keep_(keep) { out->Clear(); }
+  ~CodeList() { FlushRun(); }
+
+  void Literal() {
+    ++out_->controlBits;
+    ++out_->dataBytes;
+    if (keep_ && ++run_ == kMaxLiteralRun) FlushRun();
   }
+  void ShortCopy(size_t distance) {
+    out_->controlBits += distance <= 256 ? 3 : 6;
+    ++out_->dataBytes;
+    Keep(2, distance);
+  }
+  void LongCopy(size_t distance, size_t length) {
+    unsigned data = length >= 27 ? 2 : 1;
+    out_->controlBits += StreamWriter::LongCopyBits(distance, length) - 8 * data;
+    out_->dataBytes += data;
+    Keep(length, distance);
+  }
+
+ private:
+  void Keep(size_t length, size_t distance) {
+    if (!keep_) return;
+    FlushRun();
+    out_->codes.push_back(PackCode(length, distance));
+  }
+  void FlushRun() {
+    if (run_) out_->codes.push_back(run_ << 9);
+    run_ = 0;
+  }
+
+  BlockParse* out_;
+  bool keep_;
+  uint32_t run_ = 0;
+};
+
+// ---------------------------------------------------------------- fast mode
+
+constexpr unsigned kHashBits = 14;
+
+inline uint32_t Hash4(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return (v * 2654435761u) >> (32 - kHashBits);
 }
 
 // ------------------------------------------------------------- optimal mode
@@ -85,6 +92,12 @@ struct Match {
   uint32_t distance;
 };
 
+// A power of two above the window, so a tree node is never reused while a
+// position within reach can still point at it.
+constexpr size_t kCycle = 16384;
+constexpr size_t kMask = kCycle - 1;
+static_assert(kCycle > kMaxDistance, "tree nodes must outlive the window");
+
 // Binary-tree match finder over the window: one tree per two-byte prefix,
 // ordered by the strings' bytes and, along every path, from the most recent
 // position down. The search path for a position thus meets, for every
@@ -92,8 +105,11 @@ struct Match {
 // is what the optimal parse needs (the cheaper distance class wins).
 class MatchFinder {
  public:
-  MatchFinder(const uint8_t* data, size_t size)
-      : data_(data), size_(size), head_(size_t(1) << 16, 0), son_(2 * kCycle, 0) {}
+  // `head` has 65536 entries, `son` 2 * kCycle.
+  MatchFinder(const uint8_t* data, size_t size, uint32_t* head, uint32_t* son)
+      : data_(data), size_(size), head_(head), son_(son) {
+    std::fill(head_, head_ + 65536, 0u);
+  }
 
   // Inserts `pos` (called for every position in order) and writes its
   // matches to `out` with strictly increasing length and distance: for each
@@ -144,58 +160,95 @@ class MatchFinder {
   }
 
  private:
-  // A power of two above the window, so a node is never reused while a
-  // position within reach can still point at it.
-  static constexpr size_t kCycle = 16384;
-  static constexpr size_t kMask = kCycle - 1;
-  static_assert(kCycle > kMaxDistance, "tree nodes must outlive the window");
-
   const uint8_t* data_;
   size_t size_;
-  std::vector<uint32_t> head_;
-  std::vector<uint32_t> son_;  // [2 * slot] smaller child, [2 * slot + 1] larger
+  uint32_t* head_;
+  uint32_t* son_;  // [2 * slot] smaller child, [2 * slot + 1] larger
 };
 
-// The last code on the cheapest path to a position: length 1 a literal,
-// 2 a short copy, 3..282 a long copy.
-inline uint32_t PackStep(size_t length, size_t distance) {
-  return uint32_t(length) | uint32_t(distance) << 9;
+}  // namespace
+
+BlockParser::BlockParser() = default;
+BlockParser::~BlockParser() = default;
+
+// Greedy: one hash probe per position, the match it finds if any, and a
+// short copy when the probe finds only two bytes close enough. The table
+// starts empty at every block and takes in the history first, so a block's
+// parse depends on its own bytes and the window before it only.
+void BlockParser::Fast(const uint8_t* window, size_t history, size_t size, bool keepCodes,
+                       BlockParse* out) {
+  hash_.assign(size_t(1) << kHashBits, 0);  // position + 1
+  uint32_t* table = hash_.data();
+  const size_t end = history + size;
+  for (size_t p = 0; p < history && end - p >= 4; ++p) table[Hash4(window + p)] = uint32_t(p + 1);
+  CodeList codes(out, keepCodes);
+  size_t i = history;
+  while (i < end) {
+    if (end - i >= 4) {
+      uint32_t h = Hash4(window + i);
+      uint32_t candidate = table[h];
+      table[h] = uint32_t(i + 1);
+      if (candidate != 0 && i - (candidate - 1) <= kMaxDistance) {
+        size_t m = candidate - 1, distance = i - m;
+        size_t len = MatchLength(window + m, window + i, std::min(kMaxLong, end - i));
+        if (len >= kMinLong) {
+          codes.LongCopy(distance, len);
+          // Every position inside the copy goes into the table: later copies
+          // then find the nearest start, not only the copy's first.
+          size_t copyEnd = i + len;
+          for (++i; i < copyEnd && end - i >= 4; ++i) table[Hash4(window + i)] = uint32_t(i + 1);
+          i = copyEnd;
+          continue;
+        }
+        if (len == 2 && distance <= kMaxShortDistance) {
+          codes.ShortCopy(distance);
+          i += 2;
+          continue;
+        }
+      }
+    }
+    codes.Literal();
+    ++i;
+  }
 }
 
-// Shortest path over positions 0..size where every code is an edge weighted
-// by its exact bit count. Costs are only needed up to one longest copy
-// ahead, so they live in a ring; the path's last steps need every position.
-void CompressOptimal(const uint8_t* data, size_t size, StreamWriter& w,
-                     const CompressProgress& progress) {
+// Shortest path over the block's positions where every code is an edge
+// weighted by its exact bit count. Costs are only needed up to one longest
+// copy ahead, so they live in a ring; the path's last steps need every
+// position.
+bool BlockParser::Optimal(const uint8_t* window, size_t history, size_t size,
+                          const std::atomic<bool>* stop, BlockParse* out) {
   constexpr size_t kRing = 512;
   static_assert(kRing > kMaxLong, "the ring must reach one longest copy ahead");
   constexpr uint32_t kUnreached = 0xFFFFFFFFu;
-  std::vector<uint32_t> step(size + 1, 0);
+  constexpr size_t kStopCheck = size_t(1) << 16;
+  out->Clear();
+  if (step_.size() < size + 1) step_.resize(size + 1);
+  head_.resize(65536);
+  son_.resize(2 * kCycle);
+  uint32_t* step = step_.data();  // relative to the block's start
   uint32_t cost[kRing];
   std::fill(cost, cost + kRing, kUnreached);
   cost[0] = 0;
   uint8_t lengthBits[kMaxLong + 1] = {};
   for (size_t n = kMinLong; n <= kMaxLong; ++n) lengthBits[n] = uint8_t(StreamWriter::LengthBits(n));
 
-  MatchFinder finder(data, size);
+  MatchFinder finder(window, history + size, head_.data(), son_.data());
   Match matches[kMaxLong + 1];
-  size_t reported = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (progress && i - reported >= kProgressStep) {
-      progress(i);
-      reported = i;
-    }
-    const uint32_t here = cost[i % kRing];
-    cost[i % kRing] = kUnreached;  // the slot now serves position i + kRing
+  for (size_t p = 0; p < history; ++p) finder.Find(p, matches);
+  for (size_t r = 0; r < size; ++r) {
+    if (stop && r % kStopCheck == 0 && stop->load(std::memory_order_relaxed)) return false;
+    const uint32_t here = cost[r % kRing];
+    cost[r % kRing] = kUnreached;  // the slot now serves position r + kRing
     auto relax = [&](size_t length, uint32_t bits, size_t distance) {
-      uint32_t& target = cost[(i + length) % kRing];
+      uint32_t& target = cost[(r + length) % kRing];
       if (here + bits < target) {
         target = here + bits;
-        step[i + length] = PackStep(length, distance);
+        step[r + length] = PackCode(length, distance);
       }
     };
     relax(1, StreamWriter::kLiteralBits, 0);
-    size_t count = finder.Find(i, matches);
+    size_t count = finder.Find(history + r, matches);
     size_t covered = 1;  // lengths up to this one have a nearer match
     for (size_t k = 0; k < count; ++k) {
       size_t length = matches[k].length, distance = matches[k].distance;
@@ -206,62 +259,74 @@ void CompressOptimal(const uint8_t* data, size_t size, StreamWriter& w,
       }
       const uint32_t base = here + 2 + StreamWriter::DistanceBits(distance);
       for (; n <= length; ++n) {
-        uint32_t& target = cost[(i + n) % kRing];
+        uint32_t& target = cost[(r + n) % kRing];
         uint32_t bits = base + lengthBits[n];
         if (bits < target) {
           target = bits;
-          step[i + n] = PackStep(n, distance);
+          step[r + n] = PackCode(n, distance);
         }
       }
       covered = length;
     }
   }
 
-  // Walk the path back from the end, then write it forwards.
-  std::vector<uint32_t> path;
+  // Walk the path back from the end, turning each step around so that it
+  // sits where its code starts, then read it forwards.
+  uint32_t code = step[size];
   for (size_t j = size; j > 0;) {
-    path.push_back(step[j]);
-    j -= step[j] & 511;
+    size_t start = j - (code & kLengthMask);
+    uint32_t earlier = step[start];
+    step[start] = code;
+    code = earlier;
+    j = start;
   }
-  std::vector<uint32_t>().swap(step);
-  size_t pos = 0;
-  for (size_t k = path.size(); k-- > 0;) {
-    size_t length = path[k] & 511, distance = path[k] >> 9;
+  CodeList codes(out, true);
+  for (size_t r = 0; r < size;) {
+    size_t length = step[r] & kLengthMask, distance = step[r] >> 9;
     if (length == 1)
-      w.Literal(data[pos]);
+      codes.Literal();
     else if (length == 2)
-      w.ShortCopy(distance);
+      codes.ShortCopy(distance);
     else
-      w.LongCopy(distance, length);
-    pos += length;
+      codes.LongCopy(distance, length);
+    r += length;
   }
+  return true;
 }
 
-}  // namespace
+void WriteBlockParse(const BlockParse& parse, const uint8_t* block, StreamWriter& w) {
+  for (uint32_t code : parse.codes) {
+    size_t length = code & kLengthMask, rest = code >> 9;
+    if (length == 0) {
+      for (size_t k = 0; k < rest; ++k) w.Literal(*block++);
+      continue;
+    }
+    if (length == 2)
+      w.ShortCopy(rest);
+    else
+      w.LongCopy(rest, length);
+    block += length;
+  }
+}
 
 bool CompressArchiveStream(const uint8_t* data, size_t size, CompressionMode mode,
                            CompressedStream* out, const CompressProgress& progress) {
   if (size > kMaxCompressInput) return false;
-  StreamWriter fast;
-  fast.Reserve(size + size / 8 + 16);
-  CompressFast(data, size, fast, mode == CompressionMode::Fast ? progress : CompressProgress());
-  fast.End();
-  if (mode == CompressionMode::Optimal) {
-    StreamWriter best;
-    best.Reserve(fast.bytes().size());
-    CompressOptimal(data, size, best, progress);
-    best.End();
-    out->parseBits = best.bits();
-    // Fewest bits can still round up to a longer last flag word than the
-    // fast parse's; keep whichever stream is shorter.
-    if (best.bytes().size() <= fast.bytes().size()) {
-      out->bits = best.bits();
-      out->bytes = best.Take();
-      return true;
-    }
+  std::vector<uint8_t> bytes;
+  StreamCompressor compressor(mode, 1, [&](const uint8_t* p, size_t n) {
+    bytes.insert(bytes.end(), p, p + n);
+    return true;
+  });
+  constexpr size_t kPiece = size_t(1) << 20;
+  for (size_t done = 0; done < size;) {
+    size_t n = std::min(kPiece, size - done);
+    if (!compressor.Write(data + done, n)) throw std::bad_alloc();
+    done += n;
+    if (progress) progress(done);
   }
-  if (mode == CompressionMode::Fast) out->parseBits = fast.bits();
-  out->bits = fast.bits();
-  out->bytes = fast.Take();
+  if (!compressor.Finish()) throw std::bad_alloc();
+  out->bytes = std::move(bytes);
+  out->bits = compressor.bits();
+  out->parseBits = compressor.parseBits();
   return true;
 }

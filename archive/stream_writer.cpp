@@ -91,6 +91,13 @@ void StreamWriter::LongCopy(size_t distance, size_t length) {
   }
 }
 
+void StreamWriter::Drop(size_t count) {
+  assert(count <= Settled());
+  out_.erase(out_.begin(), out_.begin() + long(count));
+  if (used_ < 32) word_ -= count;
+  dropped_ += count;
+}
+
 void StreamWriter::End() {
   Bits(0b011, 3);
   Byte(0xFF);

@@ -31,8 +31,16 @@ class StreamWriter {
   // The end code; the stream is complete afterwards.
   void End();
 
+  // The bytes not yet handed out (see Settled); all of them after End().
   const std::vector<uint8_t>& bytes() const { return out_; }
   std::vector<uint8_t> Take() { return std::move(out_); }
+  // How many of bytes() lie before the flag word still being filled: they
+  // will not change, and a streaming caller may hand them out and Drop them.
+  size_t Settled() const { return used_ < 32 ? word_ : out_.size(); }
+  // Forgets the first `count` settled bytes.
+  void Drop(size_t count);
+  // Bytes dropped so far plus bytes().size(): the stream's length.
+  uint64_t size() const { return dropped_ + out_.size(); }
   // Control bits plus 8 per data byte so far: the stream's size before its
   // last flag word is rounded up to 32 bits.
   uint64_t bits() const { return bits_; }
@@ -67,4 +75,5 @@ class StreamWriter {
   uint32_t flags_ = 0;   // its bits so far, left-aligned
   unsigned used_ = 32;   // bits of it already used (32: none reserved yet)
   uint64_t bits_ = 0;
+  uint64_t dropped_ = 0;
 };
