@@ -246,33 +246,34 @@ int RunBuild(const std::vector<std::string>& args) {
   if (!builder.Prepare(specs, open, &spool, options, &report))
     return ReportBuildFailure(kCommand, report, paths, error);
 
-  std::vector<uint8_t> archive;
-  archive.reserve(size_t(builder.size()));
-  if (!builder.Write(
-          [&](const uint8_t* data, size_t size) {
-            archive.insert(archive.end(), data, data + size);
-            return true;
-          },
-          &report))
-    return ReportBuildFailure(kCommand, report, paths, error);
-  std::vector<uint8_t> exe;
+  // The stub laid out around the archive, whose bytes then stream from the
+  // builder into a temporary file; it is read back from there as the
+  // updater will read it, and only then copied to OUT_EXE.
+  std::vector<uint8_t> around;
+  pe::ResourceHole hole;
   pe::WriteNotes notes;
-  if (!pe::SetNamedTypeResource(stub, kUpdateResourceType, kUpdateResourceId, kUpdateResourceLanguage,
-                                archive, &exe, &notes, &error))
+  if (!pe::SetNamedTypeResourceAround(stub, kUpdateResourceType, kUpdateResourceId, kUpdateResourceLanguage,
+                                      builder.size(), &around, &hole, &notes, &error))
     return Fail(kCommand, kExitUsage, "the stub " + (stubPath.empty() ? std::string("carried") : stubPath) +
                                           " cannot take the archive: " + error);
-  const uint64_t archiveSize = archive.size();
-  std::vector<uint8_t>().swap(archive);
+  const uint64_t archiveSize = builder.size();
   if (notes.droppedCertificate)
     std::fprintf(stderr, "qa2 build: the stub's signature was dropped; sign %s again\n", outPath.c_str());
-
-  // The result goes to a temporary file first, is read back from there as
-  // the updater will read it, and only then is copied to OUT_EXE.
   SpoolFile result(outPath, "exe");
-  if (!result.Open(&error) || !result.Append(exe.data(), exe.size(), &error) || !result.Flush(&error))
+  pe::PeChecksum checksum;
+  auto put = [&](const uint8_t* data, size_t size) {
+    checksum.Update(data, size);
+    return result.Append(data, size, &error);
+  };
+  if (!result.Open(&error) || !put(around.data(), size_t(hole.offset))) return Fail(kCommand, kExitIo, error);
+  if (!builder.Write(put, &report)) return ReportBuildFailure(kCommand, report, paths, error);
+  if (!put(around.data() + hole.offset, around.size() - size_t(hole.offset))) return Fail(kCommand, kExitIo, error);
+  uint8_t sum[4];
+  const uint32_t value = checksum.Finish();
+  for (int i = 0; i < 4; ++i) sum[i] = uint8_t(value >> (8 * i));
+  if (!result.WriteAt(hole.checksumOffset, sum, 4, &error) || !result.Flush(&error))
     return Fail(kCommand, kExitIo, error);
-  const uint64_t exeSize = exe.size();
-  std::vector<uint8_t>().swap(exe);
+  const uint64_t exeSize = result.end();
   {
     platform::MappedFile written;
     if (!written.Open(result.path(), &error))

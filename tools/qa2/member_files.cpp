@@ -94,6 +94,16 @@ bool SpoolFile::Append(const uint8_t* data, size_t size, std::string* error) {
   return true;
 }
 
+bool SpoolFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error) {
+  errno = 0;
+  file_.clear();
+  if (!file_.seekp(std::streamoff(offset)) || !file_.write(reinterpret_cast<const char*>(data), std::streamsize(size))) {
+    *error = "cannot write the temporary file " + path_ + ": " + LastCause();
+    return false;
+  }
+  return true;
+}
+
 bool SpoolFile::Flush(std::string* error) {
   errno = 0;
   file_.clear();

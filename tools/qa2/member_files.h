@@ -27,6 +27,8 @@ class SpoolFile : public BuildSpool {
   uint64_t end() const override { return end_; }
   void Truncate(uint64_t end) override { end_ = end; }
   bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, std::string* error) override;
+  // Overwrites bytes already appended.
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error);
   // Puts what is buffered into the file, for others to read.
   bool Flush(std::string* error);
   // Hands the bytes [0, end()) to `sink` in pieces.
