@@ -257,6 +257,11 @@ int RunBuild(const std::vector<std::string>& args) {
     return Fail(kCommand, kExitUsage, "the stub " + (stubPath.empty() ? std::string("carried") : stubPath) +
                                           " cannot take the archive: " + error);
   const uint64_t archiveSize = builder.size();
+  if (around.size() + archiveSize > kMaxUpdaterImage)
+    return Fail(kCommand, kExitBadArchive,
+                "refused: UPDATE.EXE would take " + std::to_string(around.size() + archiveSize) +
+                    " bytes, more than the 1.5 GiB (" + std::to_string(kMaxUpdaterImage) +
+                    ") the 32-bit updater can be started from (see docs/authoring.md#limits)");
   if (notes.droppedCertificate)
     std::fprintf(stderr, "qa2 build: the stub's signature was dropped; sign %s again\n", outPath.c_str());
   SpoolFile result(outPath, "exe");
