@@ -10,8 +10,8 @@
 #include "archive/encoder.h"
 #include "tests/support/forwarding_platform.h"
 #include "tools/pe/pe_image.h"
-#include "tools/pe/pe_resources.h"
 #include "tools/pe/pe_writer.h"
+#include "tools/qa2/exe_input.h"
 
 namespace {
 
@@ -147,16 +147,18 @@ int FuzzStubWriter(const uint8_t* data, size_t size) {
   std::vector<uint8_t> out;
   pe::WriteNotes notes;
   std::string why;
-  if (!pe::SetNamedTypeResource(stub, u"UPDATE", 102, 1041, archive, &out, &notes, &why)) {
+  if (!pe::SetNamedTypeResource(stub, qa2::kUpdateResourceType, qa2::kUpdateResourceId,
+                                qa2::kUpdateResourceLanguage, archive, &out, &notes, &why)) {
     Check(out.empty() && !why.empty());
     return 0;
   }
+  // Read back as qa2 build does before it writes the file.
+  size_t offset = 0, length = 0;
+  Check(qa2::FindUpdateResource(out.data(), out.size(), &offset, &length, &why));
+  Check(length == archive.size() &&
+        std::equal(archive.begin(), archive.end(), out.begin() + std::ptrdiff_t(offset)));
   pe::PeImage image;
   Check(pe::ParsePe(out.data(), out.size(), &image, &why));
-  pe::FileSpan span;
-  Check(pe::FindNamedTypeResource(out.data(), out.size(), image, u"UPDATE", 102, &span, &why));
-  Check(span.size == archive.size() &&
-        std::equal(archive.begin(), archive.end(), out.begin() + std::ptrdiff_t(span.offset)));
   Check(pe::Load32(out.data() + image.checksumOffset) ==
         pe::ComputeChecksum(out.data(), out.size(), image.checksumOffset));
   return 0;

@@ -149,6 +149,46 @@ TEST_F(ArchiveTest, EmptyArchiveOpensAndEveryExtractionReportsMemberNotFound) {
   EXPECT_EQ(os_.boxes.back().text, kMsgMemberNotFound);
 }
 
+// An archive of no members whose stored directory (no bytes) starts right at
+// its end: the header alone, as written by hand.
+TEST_F(ArchiveTest, EmptyStoredDirectoryAtTheVeryEndOpensInBothForms) {
+  const Bytes header = {'Q', 'A', '2', 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
+  OpenReport report;
+  auto archive = OpenUpdateArchive({header.data(), uint32_t(header.size())}, &report);
+  ASSERT_NE(archive, nullptr) << DescribeOpenReport(report);
+  EXPECT_EQ(archive->entryCount(), 0u);
+
+  const std::string path = dir_ / "empty.qa2";
+  WriteTestFile(path, std::string(header.begin(), header.end()));
+  archive = OpenUpdateArchive({reinterpret_cast<const uint8_t*>(path.c_str()), 0}, &report);
+  ASSERT_NE(archive, nullptr) << DescribeOpenReport(report);
+  EXPECT_EQ(archive->entryCount(), 0u);
+
+  // One byte further is past the end.
+  Bytes past = header;
+  past[8] = 17;
+  EXPECT_EQ(OpenUpdateArchive({past.data(), uint32_t(past.size())}, &report), nullptr);
+  EXPECT_EQ(report.error, OpenError::DirectoryOutOfBounds);
+  WriteTestFile(path, std::string(past.begin(), past.end()));
+  EXPECT_EQ(OpenUpdateArchive({reinterpret_cast<const uint8_t*>(path.c_str()), 0}, &report), nullptr);
+  EXPECT_EQ(report.error, OpenError::DirectoryOutOfBounds);
+}
+
+// Every ASCII letter folds, the first and the last included; the
+// characters just outside a-z ('`' and '{') do not.
+TEST_F(ArchiveTest, EveryLetterFromAToZFoldsAndItsNeighboursDoNot) {
+  Load({StoredMember("SIZE.DAT", "s"), StoredMember("ABCDEFGHIJKLM", "1"), StoredMember("NOPQRSTUVWXYZ", "2"),
+        StoredMember("@[`{", "3")});
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "size.dat", nullptr), 0);
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "abcdefghijklm", nullptr), 1);
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "nopqrstuvwxyz", nullptr), 2);
+  EXPECT_EQ(FindArchiveMember(*Updater.Archive, "`@{[", nullptr), -1);
+  EXPECT_TRUE(ArchiveNamesEqual("z", "Z"));
+  EXPECT_TRUE(ArchiveNamesEqual("a", "A"));
+  EXPECT_FALSE(ArchiveNamesEqual("`", "@"));
+  EXPECT_FALSE(ArchiveNamesEqual("{", "["));
+}
+
 TEST_F(ArchiveTest, MagicIsCheckedInTheFileFormOnly) {
   Bytes image = LayOutArchive({StoredMember("A", "1")}, true);
   image[0] = 'Z';

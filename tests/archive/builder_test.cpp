@@ -10,6 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/decoder.h"
+#include "archive/encoder.h"
 
 namespace {
 
@@ -90,6 +91,41 @@ TEST(BuilderTest, LayoutHasAlignedZeroFilledDataThenCompressedDirectory) {
     EXPECT_EQ(offset % 16, 0u);
   }
   EXPECT_EQ(h.directoryOffset, offset);
+}
+
+// Random bytes and then a run of zeros: the stream grows by a few bits for
+// every 282 zeros, the member by one byte a zero, so the two meet. A stream
+// as long as the member saves nothing: stored, as the format says of a
+// member that compression does not make smaller.
+TEST(BuilderTest, MemberThatCompressionDoesNotShrinkIsStored) {
+  for (CompressionMode mode : {CompressionMode::Optimal, CompressionMode::Fast}) {
+    Bytes even, smaller;
+    for (uint32_t seed = 1; seed < 20 && (even.empty() || smaller.empty()); ++seed) {
+      Bytes data = RandomBytes(300, seed);
+      for (;;) {
+        CompressedStream stream;
+        ASSERT_TRUE(CompressArchiveStream(data.data(), data.size(), mode, &stream));
+        if (stream.bytes.size() == data.size() && even.empty()) even = data;
+        if (stream.bytes.size() < data.size()) {
+          smaller = data;
+          break;
+        }
+        data.push_back(0);
+      }
+    }
+    ASSERT_FALSE(even.empty()) << "no member whose stream is exactly as long";
+    BuildOptions options;
+    options.mode = mode;
+    for (const Bytes* data : {&even, &smaller}) {
+      Bytes image;
+      ASSERT_TRUE(BuildArchive({Member("EVEN.BIN", *data)}, options, &image, nullptr));
+      auto archive = OpenUpdateArchive({image.data(), uint32_t(image.size())});
+      ASSERT_NE(archive, nullptr);
+      const ArchiveEntry e = archive->entry(0);
+      EXPECT_EQ(e.flags, data == &even ? ENTRY_FLAG_STORED : ENTRY_FLAG_COMPRESSED) << data->size();
+      EXPECT_EQ(e.storedSize == data->size(), data == &even) << data->size();
+    }
+  }
 }
 
 TEST(BuilderTest, ReaderOpensWhatTheBuilderWritesAndGetsEveryMemberBack) {
@@ -180,6 +216,10 @@ TEST(BuilderTest, DuplicatesAreFoundWithoutRegardToAsciiCaseOnly) {
   };
   const Pair pairs[] = {
       {"readme.txt", "README.TXT", true},
+      {"size.dat", "SIZE.DAT", true},
+      {"abcdefghijklm", "ABCDEFGHIJKLM", true},
+      {"nopqrstuvwxyz", "NOPQRSTUVWXYZ", true},
+      {"`{", "@[", false},
       {"\x95\x5C" "a", "\x95\x5C" "A", true},    // 表a, 表A
       {"\x83\x41", "\x83\x61", false},        // trail bytes 'A' and 'a' are not letters
       {"\x82\x81", "\x82\x60", false},        // full-width a and A differ

@@ -210,6 +210,55 @@ TEST(CompressionQualityTest, OptimalTakesATwoByteCopyAtTheFarthestShortDistance)
   }
 }
 
+// Fast mode takes a two-byte copy only when its four-byte probe lands on a
+// position whose first two bytes match: two four-byte strings alike in
+// their first two bytes only, found here by trying every last two bytes at
+// a near distance (a short copy of 11 bits for two literals of 18). The same
+// two strings 2303 bytes apart, the farthest short copy, give one of 14
+// bits; 2304 apart they cannot.
+TEST(CompressionQualityTest, FastTakesATwoByteCopyAtTheFarthestShortDistance) {
+  Bytes first, second;
+  const Bytes near = WithoutRepeatedPairs(400, 7);
+  const uint64_t nearLiterals = ParseBits(near, CompressionMode::Fast);
+  for (unsigned tail = 0; tail < 65536 && first.empty(); ++tail) {
+    Bytes in = near;
+    in[150] = in[50];
+    in[151] = in[51];
+    in[152] = uint8_t(tail >> 8);
+    in[153] = uint8_t(tail);
+    if (in[152] == in[52]) continue;
+    CompressedStream s;
+    ASSERT_TRUE(CompressArchiveStream(in.data(), in.size(), CompressionMode::Fast, &s));
+    if (s.parseBits == nearLiterals - 18 + 11) {
+      first.assign(in.begin() + 50, in.begin() + 54);
+      second.assign(in.begin() + 150, in.begin() + 154);
+    }
+  }
+  ASSERT_FALSE(first.empty()) << "the fast parse never took a two-byte copy";
+
+  auto plant = [&](Bytes in, size_t distance) {
+    std::copy(first.begin(), first.end(), in.begin() + 100);
+    std::copy(second.begin(), second.end(), in.begin() + long(100 + distance));
+    std::vector<int> count(65536);
+    for (size_t i = 0; i + 1 < in.size(); ++i) ++count[unsigned(in[i]) << 8 | in[i + 1]];
+    for (int c : count)
+      if (c > 2) return Bytes();
+    return std::count(count.begin(), count.end(), 2) == 1 ? in : Bytes();
+  };
+  for (uint32_t seed = 1;; ++seed) {
+    ASSERT_LT(seed, 200u);
+    const Bytes plain = WithoutRepeatedPairs(2600, seed);
+    const Bytes at2302 = plant(plain, 2302), at2303 = plant(plain, 2303), at2304 = plant(plain, 2304);
+    if (at2302.empty() || at2303.empty() || at2304.empty()) continue;
+    const uint64_t literals = ParseBits(plain, CompressionMode::Fast);
+    // Another position with the same probe in between would hide the first.
+    if (ParseBits(at2302, CompressionMode::Fast) != literals - 18 + 14) continue;
+    EXPECT_EQ(ParseBits(at2303, CompressionMode::Fast), literals - 18 + 14);
+    EXPECT_EQ(ParseBits(at2304, CompressionMode::Fast), literals);
+    break;
+  }
+}
+
 TEST(CompressionQualityTest, FastTakesAMatchAtTheFarthestLongDistance) {
   for (uint32_t seed = 1;; ++seed) {
     Bytes plain = WithoutRepeatedPairs(8400, seed);

@@ -474,4 +474,50 @@ TEST(PeWriter, TreesTheFormatsCountsCannotHoldAreMeasuredAsRefused) {
   EXPECT_FALSE(pe::MeasureResourceSection(longName, &size, &why));
 }
 
+// Checksums from an independent reader: python3-pefile's
+// PE.generate_checksum() on these two images, computed once. The images
+// depend only on MakeImageWithSection's layout and this noise; the old
+// CheckSum field, which the sum leaves out, holds another value.
+TEST(PeChecksum, MatchesPefileOnAnEvenAndAnOddLengthImage) {
+  std::vector<uint8_t> noise(0x2F00);
+  uint32_t s = 0x2545F491u;
+  for (uint8_t& b : noise) {
+    s = s * 1664525u + 1013904223u;
+    b = uint8_t(s >> 24);
+  }
+  std::vector<uint8_t> image = MakeImageWithSection(noise);
+  ASSERT_EQ(image.size(), 14336u);
+  Store32(image.data() + kOpt + 64, 0x12345678u);
+  EXPECT_EQ(pe::ComputeChecksum(image.data(), image.size(), kOpt + 64), 0xEFBAu);
+  image.push_back(0xAB);
+  EXPECT_EQ(pe::ComputeChecksum(image.data(), image.size(), kOpt + 64), 0xF066u);
+}
+
+// A subdirectory whose 16-byte header would end past the resource section:
+// the bytes after it (.reloc's, zeroed here so that they read as a
+// directory without entries) are not the section's.
+TEST(PeReader, DirectoryHeaderPastTheSectionsEndIsRefused) {
+  for (uint32_t fromEnd : {16u, 8u}) {
+    std::vector<uint8_t> rsrc(0x200, 0);
+    Store16(rsrc.data() + 14, 1);  // one id entry: type 5
+    Store32(rsrc.data() + 16, 5);
+    Store32(rsrc.data() + 20, 0x80000000u | uint32_t(rsrc.size() - fromEnd));
+    Layout layout;
+    std::vector<uint8_t> image = MakeImageWithSection(rsrc, &layout);
+    std::fill(image.begin() + layout.relocRaw, image.begin() + layout.relocRaw + 16, 0);
+    pe::PeImage pe;
+    std::string why;
+    ASSERT_TRUE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << why;
+    pe::ResourceNode root;
+    const bool read = pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why);
+    if (fromEnd == 16) {
+      EXPECT_TRUE(read) << why;
+      EXPECT_EQ(root.ids.count(5), 1u);
+    } else {
+      EXPECT_FALSE(read);
+      EXPECT_NE(why.find("outside the resource section"), std::string::npos) << why;
+    }
+  }
+}
+
 }  // namespace

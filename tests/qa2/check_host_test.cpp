@@ -139,3 +139,43 @@ TEST(CheckTest, MissingFolderIsUnreadable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whether the check reports anything at UPDATE.INI's line `line`.
+bool FindingAt(const std::string& output, int line) {
+  return output.find("UPDATE.INI:" + std::to_string(line) + ":") != std::string::npos;
+}
+
+// A folder with one 100-byte member and these lines after the [SETUP] header
+// (lines 2 to 5 are the four keys the updater needs, GameTitle at 3).
+Outcome CheckIni(const std::string& title, const std::string& update) {
+  TempFolder folder;
+  WriteTestFile(folder / "UPDATE.INI", "[SETUP]\r\nCompanyName=C\r\nGameTitle=" + title +
+                                           "\r\nGameClass=G\r\nGameDir=D\r\n[UPDATE]\r\n" + update);
+  WriteTestFile(folder / "A.DAT", std::string(100, 'a'));
+  return Check(folder.path());
+}
+
+// The updater's name fields hold 259 bytes and a zero: 259 is whole.
+TEST(CheckTest, AValueThatFillsItsFieldExactlyIsNotCut) {
+  Outcome fits = CheckIni(std::string(259, 't'), "UpdateFile00=A.DAT\r\n");
+  EXPECT_FALSE(FindingAt(fits.output, 3)) << fits.output;
+  EXPECT_EQ(fits.summary.errors + fits.summary.warnings, 0) << fits.output;
+  Outcome cut = CheckIni(std::string(260, 't'), "UpdateFile00=A.DAT\r\n");
+  EXPECT_TRUE(FindingAt(cut.output, 3)) << cut.output;
+}
+
+// The updater stops only when the free space is less than RequiredDiskSpace;
+// room for exactly the bytes written is enough.
+TEST(CheckTest, RequiredDiskSpaceEqualToTheBytesWrittenIsEnough) {
+  Outcome equal = CheckIni("T", "RequiredDiskSpace=100\r\nUpdateFile00=A.DAT\r\n");
+  EXPECT_EQ(equal.summary.bytesWritten, 100u);
+  EXPECT_FALSE(FindingAt(equal.output, 7)) << equal.output;
+  EXPECT_EQ(equal.summary.warnings, 0) << equal.output;
+  Outcome less = CheckIni("T", "RequiredDiskSpace=99\r\nUpdateFile00=A.DAT\r\n");
+  EXPECT_TRUE(FindingAt(less.output, 7)) << less.output;
+  EXPECT_EQ(less.summary.warnings, 1) << less.output;
+}
+
+}  // namespace

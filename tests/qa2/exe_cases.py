@@ -2,7 +2,9 @@
 """qa2's answers to broken UPDATE.EXEs: each case spoils one field of an
 UPDATE.EXE that `qa2 build` made, runs `qa2 list`, `verify` and `extract` on
 it, and requires exit code 1, no crash, and a message that names the fault.
-Run with an ASan build of qa2 to catch stray reads.
+The cases whose headers the writer would rewrite in the wrong place are also
+given to `qa2 build --stub`: exit 2, the fault named, nothing written.
+Run with an ASan build of qa2 to catch stray reads and writes.
 
 Usage: exe_cases.py QA2 UPDATE_DIR WORK_DIR
 """
@@ -55,6 +57,26 @@ cases = {
     "truncated-in-resources": (good[:rsrc_raw + 64], "cannot be read"),
 }
 
+
+def headers_moved_into_archive():
+    # The NT headers and section table copied over the archive's bytes, with
+    # e_lfanew pointing there: inside the resource section the writer moves.
+    data = bytearray(good)
+    size = table + 40 * sections - nt
+    at = (archive_at + 8) & ~7
+    data[at:at + size] = good[nt:nt + size]
+    struct.pack_into("<I", data, 0x3C, at)
+    return bytes(data)
+
+
+stub_cases = {
+    "nt-headers-inside-resource-data": (headers_moved_into_archive(), "SizeOfHeaders"),
+    "size-of-headers-past-end": (patch(opt + 60, "<I", 0x7FFFFFF0), "SizeOfHeaders"),
+    "size-of-headers-over-first-section": (patch(opt + 60, "<I", struct.unpack_from("<I", good, table + 20)[0] + 1),
+                                           "inside the headers"),
+}
+cases.update(stub_cases)
+
 failed = 0
 for name, (data, fragment) in sorted(cases.items()):
     path = os.path.join(work, name + ".exe")
@@ -65,5 +87,14 @@ for name, (data, fragment) in sorted(cases.items()):
         if not ok:
             failed += 1
             print("FAIL %s (%s): exit %d: %s" % (name, command[0], r.returncode, r.stderr.strip()))
-print("exe cases: %d of %d passed" % (3 * len(cases) - failed, 3 * len(cases)))
+for name, (data, fragment) in sorted(stub_cases.items()):
+    path = os.path.join(work, name + ".exe")
+    out = os.path.join(work, name + "-built.exe")
+    r = run("build", "--stub", path, update, out)
+    ok = r.returncode == 2 and fragment in r.stderr and "Sanitizer" not in r.stderr and not os.path.exists(out)
+    if not ok:
+        failed += 1
+        print("FAIL %s (build --stub): exit %d: %s" % (name, r.returncode, r.stderr.strip()))
+total = 3 * len(cases) + len(stub_cases)
+print("exe cases: %d of %d passed" % (total - failed, total))
 sys.exit(1 if failed else 0)

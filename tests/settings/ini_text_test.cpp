@@ -33,4 +33,34 @@ TEST(IniTextTest, OnlyTheFirstSectionOfANameIsRead) {
   EXPECT_FALSE(ini.Find("S", "B", &e));
 }
 
+// Windows' GetPrivateProfileString takes one pair of matching quotes off a
+// value of at least two bytes: "" and '' are empty, a lone quote stays.
+TEST(IniTextTest, QuotesComeOffAsOneMatchingPair) {
+  struct Case {
+    const char* line;
+    const char* value;
+  } cases[] = {
+      {"K=\"\"", ""},          {"K=''", ""},           {"K=\"", "\""},
+      {"K=\"\"\"", "\""},      {"K=\"x'", "\"x'"},     {"K= \" a \" ", " a "},
+      {"K='\"q\"'", "\"q\""},
+  };
+  for (const Case& c : cases) {
+    platform::IniText ini(std::string("[S]\r\n") + c.line + "\r\n");
+    platform::IniEntry e;
+    ASSERT_TRUE(ini.Find("S", "K", &e)) << c.line;
+    EXPECT_EQ(e.value, c.value) << c.line;
+  }
+}
+
+// Section and key names fold every ASCII letter, z included.
+TEST(IniTextTest, NamesMatchWithoutRegardToCaseFromAToZ) {
+  platform::IniText ini("[Zone]\r\nsize=1\r\nabcdefghijklmnopqrstuvwxyz=2\r\n");
+  platform::IniEntry e;
+  ASSERT_TRUE(ini.Find("ZONE", "SIZE", &e));
+  EXPECT_EQ(e.value, "1");
+  ASSERT_TRUE(ini.Find("zONE", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", &e));
+  EXPECT_EQ(e.value, "2");
+  EXPECT_FALSE(ini.Find("ZONE", "SIZ", &e));
+}
+
 }  // namespace

@@ -369,6 +369,27 @@ TEST_F(DiscTest, SearchTakesTheFirstCdRomDriveHoldingTheCheckFile) {
   for (int32_t disk : {-1, 10, 'X' - '0'}) EXPECT_FALSE(FindDisc(disk, root)) << disk;
 }
 
+// Discs 0 and 9 are the ends of the ten names SETUP.INI gives.
+TEST_F(DiscTest, DiscsZeroAndNineAreFoundLikeEveryOther) {
+  std::strcpy(Installation.DiskCheckFile[0], "DISC0.CHK");
+  std::strcpy(Installation.DiskCheckFile[9], "DISC9.CHK");
+  Disc disc0, disc9;
+  disc0.Make("DISC0.CHK");
+  disc9.Make("DISC9.CHK");
+  world.os.MapDrive('E', disc0.folder.path(), platform::kDriveCdRom);
+  world.os.MapDrive('F', disc9.folder.path(), platform::kDriveCdRom);
+  char root[3] = {};
+  ASSERT_TRUE(FindDisc(0, root));
+  EXPECT_STREQ(root, "E:");
+  ASSERT_TRUE(FindDisc(9, root));
+  EXPECT_STREQ(root, "F:");
+
+  Run("CopyFile00=9:MOVIE\\OP.MPG\r\n");
+  EXPECT_TRUE(Completed());
+  EXPECT_TRUE(Prompts().empty());
+  EXPECT_EQ(world.Get("GAME/MOVIE/OP.MPG"), "movie");
+}
+
 TEST_F(DiscTest, TheLastDriveLetterIsSearchedToo) {
   world.os.MapDrive('Z', disc1.folder.path(), platform::kDriveCdRom);
   char root[3] = {};

@@ -20,6 +20,12 @@ bool FindUpdateResource(const uint8_t* data, size_t size, size_t* offset, size_t
     *error = "a PE file without an update archive (resource \"UPDATE\" 102): " + why;
     return false;
   }
+  // The reader keeps the span inside the file; callers slice with it, so
+  // say so where it is handed out.
+  if (span.offset > size || span.size > size - span.offset) {
+    *error = "a PE file whose update archive lies outside it";
+    return false;
+  }
   *offset = span.offset;
   *length = span.size;
   return true;
