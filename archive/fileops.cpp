@@ -1,6 +1,7 @@
 #include "archive/fileops.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,23 @@ bool ProcessIsGone(uint32_t pid) {
   return pid != os.ProcessId() && !os.ProcessIsAlive(pid);
 }
 
-void RemoveStaleReplacements(const char* destination) {
+bool FileHolds(const char* path, const uint8_t* data, size_t size, bool prefix) {
+  std::unique_ptr<platform::ReadableFile> file = platform::Os().OpenForRead(path);
+  uint64_t length = 0;
+  if (!file || !file->Size(&length) || length > size || (!prefix && length != size)) return false;
+  uint8_t buffer[4096];
+  for (uint64_t done = 0; done < length;) {
+    uint32_t want = uint32_t(std::min<uint64_t>(length - done, sizeof buffer)), got = 0;
+    if (!file->Read(buffer, want, &got) || got != want ||
+        std::memcmp(buffer, data + done, want) != 0)
+      return false;
+    done += want;
+  }
+  return true;
+}
+
+void RemoveStaleReplacements(const char* destination,
+                             const std::function<bool(const char*)>& isOurs) {
   platform::Platform& os = platform::Os();
   const std::string pattern = std::string(destination) + ".~*.tmp";
   std::vector<std::string> names;
@@ -92,7 +109,9 @@ void RemoveStaleReplacements(const char* destination) {
     uint32_t pid = 0;
     if (!ParseHexProcessId(name.data() + head, name.size() - head - tail, &pid)) continue;
     if (!ProcessIsGone(pid)) continue;
-    os.DeleteFile((std::string(destination, cut) + name).c_str());
+    const std::string path = std::string(destination, cut) + name;
+    if (isOurs && !isOurs(path.c_str())) continue;
+    os.DeleteFile(path.c_str());
   }
 }
 

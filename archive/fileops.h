@@ -2,7 +2,9 @@
 // update procedure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "archive/memory_block.h"
 
@@ -29,8 +31,14 @@ RewriteResult RewriteWholeFile(const char* path);
 
 // Removes the files that a replacement of `destination` by another run left
 // beside it ("<destination>.~<pid in hex>.tmp"), where that run's process is
-// gone. Files of this process or of a running one stay.
-void RemoveStaleReplacements(const char* destination);
+// gone. Files of this process or of a running one stay; with `isOurs`, so
+// does every file (by its path) for which it answers false.
+void RemoveStaleReplacements(const char* destination,
+                             const std::function<bool(const char*)>& isOurs = nullptr);
+
+// Whether the file at `path` holds exactly `size` bytes equal to `data`, or,
+// with `prefix`, a beginning of them (a write of them cut short).
+bool FileHolds(const char* path, const uint8_t* data, size_t size, bool prefix);
 
 // The process id that `text` spells in hex (1 to 8 digits, nothing else).
 bool ParseHexProcessId(const char* text, size_t length, uint32_t* pid);

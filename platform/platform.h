@@ -55,7 +55,8 @@ class ReadableFile {
 };
 
 // The new content of a file, written beside it (as "<path>.~<pid in
-// hex>.tmp", opened without sharing) and put in its place only by Commit.
+// hex>.tmp", created new, never through a link, opened without sharing) and
+// put in its place only by Commit, which replaces a link at <path> itself.
 // Destroyed uncommitted, it removes what it wrote and leaves the old file
 // as it was.
 class ReplacementFile {
@@ -66,7 +67,8 @@ class ReplacementFile {
   // Sets all three file times to *time when given, then replaces the file
   // with the content written, keeping its hidden and system attributes; the
   // times are set again once it is in place, so that no earlier file's
-  // creation time comes back through the name. False when any step fails;
+  // creation time comes back through the name. False when any step fails
+  // but the restoring of hidden and system (the content is in place then);
   // the old content is still in place when the replacement itself failed.
   // Called once.
   virtual bool Commit(const uint64_t* time) = 0;
@@ -114,8 +116,9 @@ class Platform {
   // Opens an existing file for reading, sharing reads. nullptr on failure.
   virtual std::unique_ptr<ReadableFile> OpenForRead(const char* path) = 0;
   // Starts replacing the content of `path` (which need not exist). nullptr
-  // when the file beside it cannot be created, or when `path` is a folder or
-  // read-only: such a destination is not replaced. Works for every path of
+  // when the file beside it cannot be created (something already has its
+  // name), or when `path` is a folder or read-only: such a destination is
+  // not replaced. Works for every path of
   // up to 259 bytes, although the file beside it has a longer name.
   virtual std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) = 0;
   // The whole new content in one piece, as BeginReplacement, Write, Commit.

@@ -22,6 +22,11 @@ std::string Cp932ToUtf8(const std::string& text);
 // The program's arguments, argv[0] included, as UTF-8.
 std::vector<std::string> ToolArguments(int argc, char** argv);
 
+// Makes Os()'s file operations take UTF-8 paths, as the tools hold them: on
+// Windows through the wide API (the updater's own platform keeps the ANSI
+// calls); the host's files take them as they are.
+void UseToolFiles();
+
 // The last-write time of the file at `utf8Path` as a Windows file time.
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
 

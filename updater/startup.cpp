@@ -30,13 +30,15 @@ void ReadOptional(const char* key, char* field, uint32_t size) {
 }
 
 // Removes the UPDATE.INI copies (and the files their extraction left
-// beside them) of earlier runs that were killed before their clean-up:
-// "UPDATE-<pid in hex>.INI" and "UPDATE-<pid>.INI.~<pid>.tmp" whose
-// process is gone.
-void RemoveStaleUpdateInis(const char* tempFolder) {
+// beside them) of earlier runs of this update that were killed before their
+// clean-up: "UPDATE-<pid in hex>.INI" and "UPDATE-<pid>.INI.~<pid>.tmp"
+// whose process is gone and that hold this archive's UPDATE.INI (the tmp a
+// beginning of it). Another program's file of that shape, or another
+// update's copy, stays. Nothing goes when the temporary folder is unknown.
+void RemoveStaleUpdateInis(const char* tempFolder, const MemoryBlock& ours) {
   platform::Platform& os = platform::Os();
   char pattern[2 * kNameField];
-  if (!CopyToField(pattern, sizeof pattern, tempFolder) ||
+  if (tempFolder[0] == '\0' || !CopyToField(pattern, sizeof pattern, tempFolder) ||
       !AppendPathComponent(pattern, sizeof pattern, "UPDATE-*"))
     return;
   std::vector<std::string> names;
@@ -47,11 +49,17 @@ void RemoveStaleUpdateInis(const char* tempFolder) {
     const char* dot = std::strchr(p, '.');
     uint32_t pid = 0;
     if (!dot || !ParseHexProcessId(p, size_t(dot - p), &pid) || !ProcessIsGone(pid)) continue;
-    if (std::strncmp(dot, ".INI", 4) != 0 && std::strncmp(dot, ".ini", 4) != 0) continue;
-    // The copy itself, and what its extraction left beside it.
-    const std::string copy = folder + name.substr(0, size_t(dot - name.c_str()) + 4);
-    RemoveStaleReplacements(copy.c_str());
-    if (dot[4] == '\0') os.DeleteFile(copy.c_str());
+    // Named exactly as start-up names its copy.
+    char own[32];
+    std::snprintf(own, sizeof own, "UPDATE-%lX.INI", static_cast<unsigned long>(pid));
+    const size_t ownLength = std::strlen(own);
+    if (name.compare(0, ownLength, own) != 0) continue;
+    const std::string copy = folder + own;
+    RemoveStaleReplacements(copy.c_str(), [&](const char* path) {
+      return FileHolds(path, ours.data(), ours.size(), true);
+    });
+    if (name.size() == ownLength && FileHolds(copy.c_str(), ours.data(), ours.size(), false))
+      os.DeleteFile(copy.c_str());
   }
 }
 
@@ -124,7 +132,14 @@ int StartAndRun() {
   char temp[kNameField] = {};
   os.GetTempFolder(temp);
   temp[kNameField - 1] = '\0';
-  RemoveStaleUpdateInis(temp);
+  {
+    const int32_t ini = FindArchiveMember(*Updater.Archive, "UPDATE.INI", nullptr);
+    DecodeError ignored;
+    MemoryBlock ours = ini < 0 ? MemoryBlock()
+                               : ReadArchiveMember(*Updater.Archive, image, imageSize,
+                                                   uint32_t(ini), &ignored);
+    if (ours.ok()) RemoveStaleUpdateInis(temp, ours);
+  }
   char name[32];
   std::snprintf(name, sizeof name, "UPDATE-%lX.INI", static_cast<unsigned long>(os.ProcessId()));
   std::memset(UpdateIniPath, 0, sizeof UpdateIniPath);
@@ -134,6 +149,11 @@ int StartAndRun() {
     ShowUpdaterError(kMsgUpdateIniMissing);
     return kExitIncomplete;
   }
+  // Whatever already has this process's name is nobody's copy of ours: gone
+  // first, so that nothing of it (its security descriptor included) carries
+  // over to the copy, and a link there is removed itself.
+  if (os.GetFileAttributes(UpdateIniPath) != platform::kInvalidAttributes)
+    os.DeleteFile(UpdateIniPath);
   if (!ExtractArchiveMember(UpdateIniPath, "UPDATE.INI", false)) {
     ShowUpdaterError(kMsgUpdateIniMissing);
     return kExitIncomplete;

@@ -116,9 +116,9 @@ std::string Hex(uint32_t value) {
 class HostReplacement : public ReplacementFile {
  public:
   HostReplacement(HostPlatform* os, std::string path, std::string host, std::string temp, int fd,
-                  bool failPartWay)
+                  bool failPartWay, uint32_t marks)
       : os_(os), path_(std::move(path)), host_(std::move(host)), temp_(std::move(temp)),
-        fd_(fd), failPartWay_(failPartWay) {}
+        fd_(fd), failPartWay_(failPartWay), marks_(marks) {}
   ~HostReplacement() override {
     if (fd_ >= 0) ::close(fd_);
     if (!committed_) ::unlink(temp_.c_str());
@@ -144,8 +144,11 @@ class HostReplacement : public ReplacementFile {
     if (!ok || !os_->FileOperation("rename", path_)) return false;
     if (::rename(temp_.c_str(), host_.c_str()) != 0) return false;
     committed_ = true;
+    os_->SetMarks(host_, 0);  // the new file's own, as on Windows
     if (time && !(os_->FileOperation("time", path_) && SetTimes(-1, host_.c_str(), *time)))
       return false;
+    // The content is in place: a failure here loses only the attributes.
+    if (marks_ && os_->FileOperation("attributes", path_)) os_->SetMarks(host_, marks_);
     return true;
   }
 
@@ -154,6 +157,7 @@ class HostReplacement : public ReplacementFile {
   std::string path_, host_, temp_;
   int fd_;
   bool failPartWay_;
+  uint32_t marks_;
   bool committed_ = false;
 };
 
@@ -270,17 +274,23 @@ void HostPlatform::RemoveWindow(Window window) {
 }
 
 uint32_t HostPlatform::GetFileAttributes(const char* path) {
+  // A link answers for itself, as a reparse point does on Windows: nothing
+  // decided from these attributes reaches through it.
   struct stat st;
-  if (::stat(HostPath(path).c_str(), &st) != 0) return kInvalidAttributes;
+  if (::lstat(HostPath(path).c_str(), &st) != 0) return kInvalidAttributes;
+  if (S_ISLNK(st.st_mode)) return 0x20 | 0x400;  // ARCHIVE | REPARSE_POINT
   if (S_ISDIR(st.st_mode)) return kAttrDirectory | (IsReadOnly(st) ? kAttrReadOnly : 0);
-  return IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+  // FILE_ATTRIBUTE_ARCHIVE
+  return (IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20) | Marks(HostPath(path));
 }
 
 bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
   if (!FileOperation("attributes", path)) return false;
   std::string host = HostPath(path);
   struct stat st;
-  if (::stat(host.c_str(), &st) != 0) return false;
+  if (::lstat(host.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return true;  // a link has no mode of its own to change
+  if (!S_ISDIR(st.st_mode)) SetMarks(host, attributes);
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
   return ::chmod(host.c_str(), mode) == 0;
@@ -295,9 +305,14 @@ bool HostPlatform::DeleteFile(const char* path) {
   if (!FileOperation("delete", path)) return false;
   std::string host = HostPath(path);
   struct stat st;
-  // As on Windows, a read-only file or a folder is not deleted.
-  if (::stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || IsReadOnly(st)) return false;
-  return ::unlink(host.c_str()) == 0;
+  // As on Windows, a read-only file or a folder is not deleted; a link is
+  // deleted itself.
+  if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) ||
+      (!S_ISLNK(st.st_mode) && IsReadOnly(st)))
+    return false;
+  if (::unlink(host.c_str()) != 0) return false;
+  SetMarks(host, 0);
+  return true;
 }
 
 std::unique_ptr<ReadableFile> HostPlatform::OpenForRead(const char* path) {
@@ -312,7 +327,7 @@ std::unique_ptr<ReadableFile> HostPlatform::OpenForRead(const char* path) {
 
 bool HostPlatform::FileOperation(const char* kind, const std::string& path) {
   bool fail = failOperationCountdown_ > 0 && --failOperationCountdown_ == 0;
-  operations_.push_back((fail ? "!" : "") + std::string(kind) + " " + path);
+  if (recordFileOperations) operations_.push_back((fail ? "!" : "") + std::string(kind) + " " + path);
   return !fail;
 }
 
@@ -322,13 +337,16 @@ std::unique_ptr<ReplacementFile> HostPlatform::BeginReplacement(const char* path
   std::string host = HostPath(path);
   struct stat st;
   // Windows refuses to replace a read-only file or a folder, even for an
-  // administrator; root on the host would not.
-  if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return nullptr;
+  // administrator; root on the host would not. A link at the destination is
+  // replaced itself by the rename, whatever it points to.
+  if (::lstat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return nullptr;
   if (!FileOperation("create", path)) return nullptr;
+  // Created new: whatever already has this name, a link planted there
+  // included, makes the replacement fail rather than be written through.
   std::string temp = host + ".~" + Hex(pid_) + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::make_unique<HostReplacement>(this, path, host, temp, fd, failPartWay);
+  return std::make_unique<HostReplacement>(this, path, host, temp, fd, failPartWay, Marks(host));
 }
 
 void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* names) {
@@ -341,9 +359,10 @@ void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* name
     else if (pattern[i] == '\\') cut = i + 1;
   }
   std::string folder(pattern, cut), mask;
-  // Only '*' and '?' are wildcards on Windows; brackets are plain.
+  // Only '*' and '?' are wildcards on Windows; brackets are plain, and so is
+  // a double-byte character's second byte 0x5C, fnmatch's escape.
   for (const char* p = pattern + cut; *p; ++p) {
-    if (*p == '[' || *p == ']') mask.push_back('\\');
+    if (*p == '[' || *p == ']' || *p == '\\') mask.push_back('\\');
     mask.push_back(*p);
   }
   std::string hostFolder = cut ? HostPath(folder.c_str()) : std::string(".");
@@ -355,6 +374,17 @@ void HostPlatform::FindFiles(const char* pattern, std::vector<std::string>* name
   }
   ::closedir(dir);
   std::sort(names->begin(), names->end());
+}
+
+uint32_t HostPlatform::Marks(const std::string& hostPath) const {
+  auto it = marks_.find(hostPath);
+  return it == marks_.end() ? 0 : it->second;
+}
+
+void HostPlatform::SetMarks(const std::string& hostPath, uint32_t attributes) {
+  attributes &= kAttrHidden | kAttrSystem;
+  if (attributes) marks_[hostPath] = attributes;
+  else marks_.erase(hostPath);
 }
 
 bool HostPlatform::ProcessIsAlive(uint32_t pid) {
@@ -554,6 +584,10 @@ Platform& Host() {
   static HostPlatform* instance = [] {
     auto* host = new HostPlatform;
     host->echoBoxes = true;
+    host->recordFileOperations = false;
+    // Files beside a destination carry the real process id, so that two
+    // runs into one folder never share one.
+    host->SetProcessId(uint32_t(::getpid()));
     return host;
   }();
   return *instance;

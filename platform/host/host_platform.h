@@ -89,6 +89,12 @@ class HostPlatform : public Platform {
   // Every file operation so far, as "kind path" (Windows-style path); the
   // failed one marked with a leading '!'.
   const std::vector<std::string>& fileOperations() const { return operations_; }
+  // Hidden and system, which host files lack: kept here by host path, set
+  // with SetFileAttributes, lost when the file is deleted or replaced.
+  uint32_t Marks(const std::string& hostPath) const;
+  void SetMarks(const std::string& hostPath, uint32_t attributes);
+  // Off for the tools' instance, whose writes come in many pieces.
+  bool recordFileOperations = true;
   // Whether a process id runs; unset: asks the host (kill with signal 0).
   std::function<bool(uint32_t)> processAlive;
   // Called on every PumpPendingMessages, so that tests can act meanwhile
@@ -98,6 +104,8 @@ class HostPlatform : public Platform {
   // Counts one file operation; false when it is the one to fail.
   bool FileOperation(const char* kind, const std::string& path);
   void SetTempFolder(const std::string& folder) { tempFolder_ = folder; }
+  // The id that names this platform's files beside a destination; tests
+  // script it (4242 unless set), the tools' instance has the real one.
   void SetProcessId(uint32_t pid) { pid_ = pid; }
   void SetResource(const std::string& type, int name, std::vector<uint8_t> bytes);
   void SetRegistryValue(const std::string& key, const std::string& name,
@@ -189,6 +197,7 @@ class HostPlatform : public Platform {
   int failWriteCountdown_ = 0;
   int failOperationCountdown_ = 0;
   std::vector<std::string> operations_;
+  std::map<std::string, uint32_t> marks_;
   int writes_ = 0;
   std::string tempFolder_;
   uint32_t pid_ = 4242;

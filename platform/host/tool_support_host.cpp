@@ -32,6 +32,8 @@ std::vector<std::string> ToolArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
+void UseToolFiles() {}
+
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime) {
   struct stat st;
   if (::stat(utf8Path.c_str(), &st) != 0) return false;

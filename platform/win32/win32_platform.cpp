@@ -1,6 +1,7 @@
 // The real platform: the ANSI Win32 calls the updater is specified against.
 #include "platform/win32/win32_platform.h"
 
+#include <aclapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -10,6 +11,21 @@
 #include <string>
 
 namespace platform {
+
+bool LongWidePath(const std::wstring& wide, std::wstring* out) {
+  if (wide.empty()) return false;
+  DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return false;
+  std::wstring full(need, L'\0');
+  DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
+  if (got == 0 || got >= need) return false;
+  full.resize(got);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) *out = full;
+  else if (full.compare(0, 2, L"\\\\") == 0) *out = L"\\\\?\\UNC\\" + full.substr(2);
+  else *out = L"\\\\?\\" + full;
+  return true;
+}
+
 namespace {
 
 uint64_t FromFileTime(const FILETIME& ft) {
@@ -94,21 +110,48 @@ bool LongPath(const char* path, std::wstring* out) {
   if (n <= 1) return false;
   std::wstring wide(size_t(n), L'\0');
   if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n)) return false;
-  DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (need == 0) return false;
-  std::wstring full(need, L'\0');
-  DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
-  if (got == 0 || got >= need) return false;
-  full.resize(got);
-  if (full.compare(0, 4, L"\\\\?\\") == 0) *out = full;
-  else if (full.compare(0, 2, L"\\\\") == 0) *out = L"\\\\?\\UNC\\" + full.substr(2);
-  else *out = L"\\\\?\\" + full;
-  return true;
+  wide.resize(size_t(n - 1));
+  return LongWidePath(wide, out);
 }
 
 bool SetTimesOf(HANDLE file, uint64_t time) {
   FILETIME ft = ToFileTime(time);
   return SetFileTime(file, &ft, &ft, &ft) != FALSE;
+}
+
+// A rename carries the new file's security descriptor to the name: the one
+// it inherited from the folder. An explicit DACL that an installer put on the
+// file it replaces (a save file players must write) goes onto the new file
+// first; without one, or when that fails, the inherited one stays.
+void KeepExplicitDacl(HANDLE file, const std::wstring& destination) {
+  Handle target(CreateFileW(destination.c_str(), READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!target.valid()) return;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(target.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  bool explicitDacl = false;
+  if (dacl && GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    explicitDacl = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; !explicitDacl && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      explicitDacl = GetAce(dacl, i, &ace) &&
+                     !(static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE);
+    }
+  }
+  if (explicitDacl) {
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
 }
 
 constexpr DWORD kKeptAttributes =
@@ -137,6 +180,9 @@ class Win32Replacement : public ReplacementFile {
   bool Commit(const uint64_t* time) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
     bool ok = (!time || SetTimesOf(file_, *time)) && FlushFileBuffers(file_);
+    if (ok && attributes_ != INVALID_FILE_ATTRIBUTES &&
+        !(attributes_ & FILE_ATTRIBUTE_REPARSE_POINT))
+      KeepExplicitDacl(file_, destination_);
     if (!Close() || !ok) return false;
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     const bool hidden =
@@ -158,8 +204,8 @@ class Win32Replacement : public ReplacementFile {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!placed.valid() || !SetTimesOf(placed.get(), *time)) return false;
     }
-    if (hidden && !SetFileAttributesW(destination_.c_str(), attributes_ & kKeptAttributes))
-      return false;
+    // The content is in place: a failure here loses only the attributes.
+    if (hidden) SetFileAttributesW(destination_.c_str(), attributes_ & kKeptAttributes);
     return true;
   }
 
@@ -223,6 +269,28 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
+std::unique_ptr<ReadableFile> ReadableFileOf(HANDLE file) {
+  return std::make_unique<Win32File>(file);
+}
+
+std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destination) {
+  DWORD existing = GetFileAttributesW(destination.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    return nullptr;
+  // Beside the destination, so that the final rename stays on one volume;
+  // no sharing, so that no other copy deletes it while it is written.
+  // Created new and never opened through a reparse point: a file or link
+  // planted at this name makes the write fail instead of redirecting it.
+  wchar_t suffix[24];
+  swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
+  std::wstring temp = destination + suffix;
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32Replacement>(file, temp, destination, existing);
+}
+
 class Win32Platform : public Platform {
  public:
   uint32_t GetFileAttributes(const char* path) override { return GetFileAttributesA(path); }
@@ -242,25 +310,13 @@ class Win32Platform : public Platform {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32File>(h);
+    return ReadableFileOf(h);
   }
 
   std::unique_ptr<ReplacementFile> BeginReplacement(const char* path) override {
     std::wstring destination;
     if (!LongPath(path, &destination)) return nullptr;
-    DWORD existing = GetFileAttributesW(destination.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES &&
-        (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-      return nullptr;
-    // Beside the destination, so that the final rename stays on one volume;
-    // no sharing, so that no other copy deletes it while it is written.
-    wchar_t suffix[24];
-    swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
-    std::wstring temp = destination + suffix;
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32Replacement>(file, temp, destination, existing);
+    return BeginWideReplacement(destination);
   }
 
   void FindFiles(const char* pattern, std::vector<std::string>* names) override {

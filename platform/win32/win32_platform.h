@@ -14,11 +14,22 @@
 #undef SetFileAttributes
 #undef SetWindowText
 
+#include <memory>
+#include <string>
+
 #include "platform/platform.h"
 
 namespace platform {
 // The real implementation (the default Os() in the Win32 build).
 Platform& Win32();
+
+// The wide path that passes MAX_PATH ("\\?\C:\..." or "\\?\UNC\...") of
+// any wide path, made full.
+bool LongWidePath(const std::wstring& path, std::wstring* out);
+// An open file handle (owned from now on) as a readable file.
+std::unique_ptr<ReadableFile> ReadableFileOf(HANDLE file);
+// BeginReplacement for a full wide path, as LongWidePath gives.
+std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destination);
 
 // Libraries loaded by name from now on come from the system folder only, not
 // from the program's folder (a download folder, where anyone may have put a

@@ -1,6 +1,7 @@
 #include "updater/startup.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -405,22 +406,56 @@ TEST(MessagesTest, TextsAreTheCodePage932Originals) {
 
 // --- leftovers of killed runs in the temporary folder
 
-TEST_F(StartupTest, CopiesOfGoneRunsAreRemovedAndLiveOnesKept) {
+TEST_F(StartupTest, OnlyStaleCopiesOfThisUpdatesIniAreRemoved) {
   world.os.processAlive = [](uint32_t pid) { return pid == 0x64; };
-  const std::vector<std::string> gone = {"UPDATE-63.INI", "UPDATE-63.INI.~63.tmp",
-                                         "UPDATE-abc.ini"};
-  const std::vector<std::string> kept = {
-      "UPDATE-64.INI",          // a running copy's
-      "UPDATE-64.INI.~64.tmp",  // being extracted by it
-      "UPDATE-63.INI.~64.tmp",  // written by a running copy
-      "UPDATE-XYZ.INI",         // not a process id
-      "UPDATE-123456789.INI",   // too long for one
-      "UPDATE-63.INI.BAK",      // not ours
-      "UPDATE.INI"};
-  for (const auto& name : gone) world.Put("TMP/" + name, "x");
-  for (const auto& name : kept) world.Put("TMP/" + name, "x");
+  const std::string ours = kUpdateIni;
+  const std::string cut = ours.substr(0, 20);  // a write of it cut short
+  const std::vector<std::pair<std::string, std::string>> gone = {
+      {"UPDATE-63.INI", ours}, {"UPDATE-63.INI.~63.tmp", cut}, {"UPDATE-1A2B.INI", ours},
+      {"UPDATE-1A2B.INI.~5.tmp", ""}};
+  const std::vector<std::pair<std::string, std::string>> kept = {
+      {"UPDATE-64.INI", ours},              // a running copy's
+      {"UPDATE-64.INI.~64.tmp", cut},       // being extracted by it
+      {"UPDATE-63.INI.~64.tmp", cut},       // written by a running copy
+      {"UPDATE-1A2C.INI", "[SETUP]\r\n"},  // another program's, or another update's
+      {"UPDATE-4660.INI", ours + "x"},      // an older updater's live copy (decimal id)
+      {"UPDATE-65.INI.~65.tmp", "[OTHER]"},  // not the beginning of ours
+      {"UPDATE-abc.ini", ours},             // never a name of ours: hex is upper case
+      {"UPDATE-63.TXT", ours},              // not an INI
+      {"UPDATE-63.INI.BAK", ours},          // nor this
+      {"UPDATE-63.TXT.~63.tmp", cut},
+      {"UPDATE-XYZ.INI", ours},             // not a process id
+      {"UPDATE-123456789.INI", ours},       // too long for one
+      {"UPDATE.INI", ours}};
+  for (const auto& f : gone) world.Put("TMP/" + f.first, f.second);
+  for (const auto& f : kept) world.Put("TMP/" + f.first, f.second);
   EXPECT_EQ(RunUpdater(), 1);
-  for (const auto& name : gone) EXPECT_FALSE(world.Exists("TMP/" + name)) << name;
-  for (const auto& name : kept) EXPECT_TRUE(world.Exists("TMP/" + name)) << name;
+  for (const auto& f : gone) EXPECT_FALSE(world.Exists("TMP/" + f.first)) << f.first;
+  for (const auto& f : kept) EXPECT_EQ(world.Get("TMP/" + f.first), f.second) << f.first;
   EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+}
+
+TEST_F(StartupTest, WhatIsPlantedAtTheCopysNameIsRemovedNotWrittenThrough) {
+  world.Put("victim.txt", "victim");
+  ASSERT_EQ(::symlink(world.Host("victim.txt").c_str(), world.Host("TMP/UPDATE-1092.INI").c_str()), 0);
+  EXPECT_EQ(RunUpdater(), 1);
+  EXPECT_EQ(world.Get("victim.txt"), "victim");
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+  world.Put("TMP/UPDATE-1092.INI", "[SETUP]\r\nCompanyName=OTHER\r\n");
+  Prepare(world, kUpdateIni);
+  Presses({kButtonNext, kButtonNext, kButtonNext});
+  EXPECT_EQ(RunUpdater(), 1);  // read ours, not what was there
+  EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+}
+
+TEST_F(StartupTest, NothingIsSweptWhenTheTemporaryFolderIsUnknown) {
+  // The copy then goes to the current folder, which is not swept: the
+  // same name there may be anyone's.
+  world.os.SetTempFolder("");
+  world.os.processAlive = [](uint32_t) { return false; };
+  WriteTestFile("UPDATE-63.INI", kUpdateIni);
+  RunUpdater();
+  EXPECT_TRUE(TestFileExists("UPDATE-63.INI"));
+  std::remove("UPDATE-63.INI");
+  std::remove("UPDATE-1092.INI");
 }

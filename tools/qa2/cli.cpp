@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/platform.h"
 #include "platform/tool_support.h"
 
 namespace qa2 {
@@ -55,67 +56,52 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::stri
   return true;
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), temp_(path + ".part") {
-  out_.open(std::filesystem::u8path(temp_), std::ios::binary | std::ios::trunc);
-}
+OutputFile::OutputFile(const std::string& path)
+    : path_(path), file_(platform::Os().BeginReplacement(path.c_str())) {}
 
-OutputFile::~OutputFile() {
-  if (committed_) return;
-  out_.close();
-  std::error_code ignored;
-  std::filesystem::remove(std::filesystem::u8path(temp_), ignored);
-}
+OutputFile::~OutputFile() = default;
 
 bool OutputFile::Write(const void* data, size_t size, std::string* error) {
+  const char* bytes = static_cast<const char*>(data);
+  // The platform writes at most 4 GiB - 1 bytes at once.
+  constexpr size_t kPiece = size_t(1) << 30;
   errno = 0;
-  if (!out_ || !out_.write(static_cast<const char*>(data), std::streamsize(size))) {
-    *error = "cannot write " + path_ + ": " + platform::LastErrorText();
+  while (!failed_ && file_ && size > 0) {
+    const size_t piece = size < kPiece ? size : kPiece;
+    failed_ = !file_->Write(bytes, uint32_t(piece));
+    if (failed_) cause_ = platform::LastErrorText();
+    bytes += piece;
+    size -= piece;
+  }
+  if (failed_ || !file_) {
+    failed_ = true;
+    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
     return false;
   }
   return true;
 }
 
 bool OutputFile::Commit(std::string* error) {
+  if (failed_ || !file_) {
+    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
+    return false;
+  }
+  failed_ = true;  // called once
   errno = 0;
-  if (!out_ || !out_.flush()) {
-    *error = "cannot write " + path_ + ": " + platform::LastErrorText();
+  if (!file_->Commit(nullptr)) {
+    *error = "cannot replace " + path_ + ": " + platform::LastErrorText();
     return false;
   }
-  out_.close();
-  std::error_code ec;
-  std::filesystem::rename(std::filesystem::u8path(temp_), std::filesystem::u8path(path_), ec);
-  if (ec) {
-    *error = "cannot replace " + path_ + ": " + ec.message();
-    return false;
-  }
-  committed_ = true;
   return true;
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
-  std::string temp = path + ".part";
-  {
-    std::ofstream out(std::filesystem::u8path(temp), std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *error = "cannot create " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    if (!out.flush()) {
-      *error = "cannot write " + path;
-      std::error_code ignored;
-      std::filesystem::remove(std::filesystem::u8path(temp), ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(std::filesystem::u8path(temp), std::filesystem::u8path(path), ec);
-  if (ec) {
-    *error = "cannot replace " + path + ": " + ec.message();
-    std::filesystem::remove(std::filesystem::u8path(temp), ec);
+  OutputFile out(path);
+  if (!out.ok()) {
+    *error = "cannot create " + path;
     return false;
   }
-  return true;
+  return out.Write(data.data(), data.size(), error) && out.Commit(error);
 }
 
 bool ParseSize(const std::string& text, uint32_t* value) {

@@ -3,9 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace platform {
+class ReplacementFile;
+}
 
 namespace qa2 {
 
@@ -36,22 +40,26 @@ int PrintHelp(const Command& command);
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error);
 
-// A file written in pieces beside `path` (as path.part) and renamed over it
-// by Commit; dropped uncommitted, the piece written so far is removed.
+// A file written in pieces beside `path` and renamed over it by Commit, as
+// the updater writes its files: under a name of this process, created new
+// (a file or link already there makes it fail, never redirects it); a link
+// at `path` is replaced itself. Dropped uncommitted, the piece written so
+// far is removed.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  bool ok() const { return bool(out_); }
+  bool ok() const { return file_ != nullptr; }
   bool Write(const void* data, size_t size, std::string* error);
   bool Commit(std::string* error);
 
  private:
-  std::string path_, temp_;
-  std::ofstream out_;
-  bool committed_ = false;
+  std::string path_;
+  std::unique_ptr<platform::ReplacementFile> file_;
+  bool failed_ = false;
+  std::string cause_;  // why the first failed write failed
 };
 
 // Parses a non-negative decimal that fits in 32 bits.

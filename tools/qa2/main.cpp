@@ -42,6 +42,7 @@ int Version() {
 int main(int argc, char** argv) {
   // UTF-8 from here on, whatever the system's code page.
   const std::vector<std::string> all = platform::ToolArguments(argc, argv);
+  platform::UseToolFiles();
   if (all.size() < 2) return Usage(stderr);
   std::string name = all[1];
   if (name == "--help" || name == "-h" || name == "help") return Usage(stdout);

@@ -25,9 +25,9 @@ using platform::Utf8ToCp932;
 // More threads than this would only add memory: each holds a member's work.
 constexpr uint32_t kMaxJobs = 64;
 
+// The system's own idea of the last component: on Windows after '\\' too.
 std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::filesystem::u8path(path).filename().u8string();
 }
 
 // Shows "qa2 pack: 42%" on a terminal; stays silent when stderr is a file
