@@ -48,11 +48,12 @@ cp -rp "$lin/samples/update" "$jail/update"
 printf 'read me\r\n' >"$jail/update/説明.TXT"
 touch -d '2024-05-06 07:08:09' "$jail/update/説明.TXT"
 cp -rp "$jail/update" "$work/update"
+chroot_bin=$(command -v chroot || echo /usr/sbin/chroot)
 run_jail() {
   if [ "$(id -u)" -eq 0 ]; then
-    env -i LANG=C.UTF-8 chroot "$jail" "$@"
+    env -i LANG=C.UTF-8 "$chroot_bin" "$jail" "$@"
   else
-    env -i LANG=C.UTF-8 unshare -r chroot "$jail" "$@"
+    env -i LANG=C.UTF-8 "$(command -v unshare)" -r "$chroot_bin" "$jail" "$@"
   fi
 }
 run_jail /qa2 --version
