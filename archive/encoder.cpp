@@ -236,9 +236,47 @@ bool BlockParser::Optimal(const uint8_t* window, size_t history, size_t size,
   MatchFinder finder(window, history + size, head_.data(), son_.data());
   Match matches[kMaxLong + 1];
   for (size_t p = 0; p < history; ++p) finder.Find(p, matches);
+  // Copies of 27 bytes or more all cost the same for their length, so one
+  // copy reaches its targets from 27 on at one price: such a stretch waits
+  // in `longCopies` (in source order) until its first target comes, then in
+  // a heap of the cheapest until its last has passed. A target takes the
+  // cheapest stretch over it, the earliest source among equals, exactly as
+  // relaxing every target one by one would, at a fraction of the work on
+  // long repeats.
+  constexpr size_t kLongStretch = 27;
+  longCopies_.clear();
+  heap_.clear();
+  size_t nextLong = 0;
+  auto worse = [](const Stretch& a, const Stretch& b) {
+    return a.bits != b.bits ? a.bits > b.bits : a.source > b.source;
+  };
+  // The cheapest way to position r, the stretches over it included.
+  auto arrive = [&](size_t r) {
+    for (; nextLong < longCopies_.size() && longCopies_[nextLong].source + kLongStretch <= r; ++nextLong) {
+      heap_.push_back(longCopies_[nextLong]);
+      std::push_heap(heap_.begin(), heap_.end(), worse);
+    }
+    if (nextLong == longCopies_.size()) {
+      longCopies_.clear();
+      nextLong = 0;
+    }
+    while (!heap_.empty() && heap_.front().end < r) {
+      std::pop_heap(heap_.begin(), heap_.end(), worse);
+      heap_.pop_back();
+    }
+    uint32_t here = cost[r % kRing];
+    if (!heap_.empty()) {
+      const Stretch& best = heap_.front();
+      if (best.bits < here || (best.bits == here && best.source < r - (step[r] & kLengthMask))) {
+        here = best.bits;
+        step[r] = PackCode(r - best.source, best.distance);
+      }
+    }
+    return here;
+  };
   for (size_t r = 0; r < size; ++r) {
     if (stop && r % kStopCheck == 0 && stop->load(std::memory_order_relaxed)) return false;
-    const uint32_t here = cost[r % kRing];
+    const uint32_t here = arrive(r);
     cost[r % kRing] = kUnreached;  // the slot now serves position r + kRing
     auto relax = [&](size_t length, uint32_t bits, size_t distance) {
       uint32_t& target = cost[(r + length) % kRing];
@@ -258,7 +296,13 @@ bool BlockParser::Optimal(const uint8_t* window, size_t history, size_t size,
         n = 3;
       }
       const uint32_t base = here + 2 + StreamWriter::DistanceBits(distance);
-      for (; n <= length; ++n) {
+      size_t directEnd = length;
+      if (n <= kLongStretch && length >= kLongStretch) {
+        longCopies_.push_back(Stretch{base + lengthBits[kLongStretch], uint32_t(r), uint32_t(r + length),
+                                      uint32_t(distance)});
+        directEnd = kLongStretch - 1;
+      }
+      for (; n <= directEnd; ++n) {
         uint32_t& target = cost[(r + n) % kRing];
         uint32_t bits = base + lengthBits[n];
         if (bits < target) {
@@ -269,6 +313,7 @@ bool BlockParser::Optimal(const uint8_t* window, size_t history, size_t size,
       covered = length;
     }
   }
+  if (size > 0) arrive(size);
 
   // Walk the path back from the end, turning each step around so that it
   // sits where its code starts, then read it forwards.

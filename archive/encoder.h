@@ -80,6 +80,11 @@ class BlockParser {
   std::vector<uint32_t> head_;  // optimal: the match finder's trees
   std::vector<uint32_t> son_;
   std::vector<uint32_t> step_;  // optimal: the last code on the way to each position
+  // Optimal: long copies' targets from 27 bytes on, as one stretch each.
+  struct Stretch {
+    uint32_t bits, source, end, distance;
+  };
+  std::vector<Stretch> longCopies_, heap_;
 };
 
 // Writes a block's codes; `block` is its first byte (after the history).

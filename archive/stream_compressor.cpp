@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cassert>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -27,9 +26,6 @@ struct Block {
   size_t history = 0;
   bool last = false;
   BlockParse parse;  // the mode's own
-  // Optimal mode: the fast parse's size, and its codes where the choice
-  // between the two might take them.
-  BlockParse fast;
   bool done = false;    // parsed; under the mutex
   bool failed = false;  // out of memory (or stopped) while parsing
   size_t size() const { return window.size() - history; }
@@ -52,7 +48,8 @@ uint64_t Bytes(StreamSize s, uint64_t more) { return s.data + 4 * ((s.control + 
 // were every later block to take its fast parse, both streams would go on
 // with the same codes, so this must hold for any count of further control
 // bits, which repeats every 32. Otherwise the block takes its fast parse,
-// which keeps that property. Fewer bits by 32 or more always pass.
+// which keeps that property. Once the stream is 32 bits or more shorter than
+// fast mode's, every block passes and fast parses are needed no more.
 bool NoLongerThanFast(StreamSize s, StreamSize fast, bool last) {
   if (last) return Bytes(s, kEndControlBits) <= Bytes(fast, kEndControlBits);
   for (unsigned more = 0; more < 32; ++more)
@@ -76,6 +73,8 @@ struct StreamCompressor::Impl {
 
   StreamWriter writer;
   StreamSize size, fastSize;  // the stream so far, and fast mode's over the same blocks
+  bool ahead = false;         // size is 32 bits or more below fastSize
+  BlockParse fast;            // a block's fast parse, while not ahead
   uint64_t taken = 0, bits = 0, parseBits = 0;
   CompressError error = CompressError::None;
   bool finished = false;
@@ -127,10 +126,7 @@ struct StreamCompressor::Impl {
         p.Fast(w, h, n, true, &b.parse);
         return true;
       }
-      p.Fast(w, h, n, false, &b.fast);
-      if (!p.Optimal(w, h, n, stop, &b.parse)) return false;
-      if (b.parse.bits() + 32 > b.fast.bits()) p.Fast(w, h, n, true, &b.fast);
-      return true;
+      return p.Optimal(w, h, n, stop, &b.parse);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -219,16 +215,20 @@ struct StreamCompressor::Impl {
 
   bool WriteBlock(const Block& b) {
     const BlockParse* codes = &b.parse;
-    if (mode == CompressionMode::Optimal) {
-      StreamSize optimal = Plus(size, b.parse), fast = Plus(fastSize, b.fast);
-      if (NoLongerThanFast(optimal, fast, b.last)) {
-        size = optimal;
+    if (mode == CompressionMode::Optimal && !ahead) {
+      // Rare past the first blocks, so made here, on the calling thread.
+      parser.Fast(b.window.data(), b.history, b.size(), true, &fast);
+      StreamSize withOptimal = Plus(size, b.parse), withFast = Plus(size, fast);
+      fastSize = Plus(fastSize, fast);
+      if (NoLongerThanFast(withOptimal, fastSize, b.last)) {
+        size = withOptimal;
       } else {
-        assert(b.parse.bits() + 32 > b.fast.bits());  // the fast codes were kept
-        codes = &b.fast;
-        size = fast;
+        codes = &fast;
+        size = withFast;
       }
-      fastSize = fast;
+      ahead = size.control + 8 * size.data + 32 <= fastSize.control + 8 * fastSize.data;
+    } else {
+      size = Plus(size, b.parse);
     }
     parseBits += b.parse.bits();
     WriteBlockParse(*codes, b.window.data() + b.history, writer);

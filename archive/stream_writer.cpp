@@ -94,7 +94,7 @@ void StreamWriter::LongCopy(size_t distance, size_t length) {
 void StreamWriter::Drop(size_t count) {
   assert(count <= Settled());
   out_.erase(out_.begin(), out_.begin() + long(count));
-  if (used_ < 32) word_ -= count;
+  if (!ended_ && used_ < 32) word_ -= count;
   dropped_ += count;
 }
 
@@ -102,4 +102,5 @@ void StreamWriter::End() {
   Bits(0b011, 3);
   Byte(0xFF);
   Bits(0b111, 3);
+  ended_ = true;
 }

@@ -31,12 +31,13 @@ class StreamWriter {
   // The end code; the stream is complete afterwards.
   void End();
 
-  // The bytes not yet handed out (see Settled); all of them after End().
+  // The bytes not yet dropped (see Settled).
   const std::vector<uint8_t>& bytes() const { return out_; }
   std::vector<uint8_t> Take() { return std::move(out_); }
-  // How many of bytes() lie before the flag word still being filled: they
-  // will not change, and a streaming caller may hand them out and Drop them.
-  size_t Settled() const { return used_ < 32 ? word_ : out_.size(); }
+  // How many of bytes() will not change: those before the flag word still
+  // being filled, all of them after End(). A streaming caller hands them out
+  // and drops them.
+  size_t Settled() const { return ended_ || used_ == 32 ? out_.size() : word_; }
   // Forgets the first `count` settled bytes.
   void Drop(size_t count);
   // Bytes dropped so far plus bytes().size(): the stream's length.
@@ -76,4 +77,5 @@ class StreamWriter {
   unsigned used_ = 32;   // bits of it already used (32: none reserved yet)
   uint64_t bits_ = 0;
   uint64_t dropped_ = 0;
+  bool ended_ = false;
 };

@@ -8,6 +8,7 @@
 #include "archive/archive.h"
 #include "archive/decoder.h"
 #include "archive/encoder.h"
+#include "archive/stream_compressor.h"
 #include "tests/support/forwarding_platform.h"
 #include "tools/pe/pe_image.h"
 #include "tools/pe/pe_writer.h"
@@ -130,12 +131,51 @@ int FuzzRoundTrip(const uint8_t* data, size_t size) {
   Check(CompressArchiveStream(input.data(), input.size(), CompressionMode::Optimal, &optimal));
   Check(optimal.bytes.size() <= fast.bytes.size());
   Check(optimal.parseBits <= fast.parseBits);
-  for (const CompressedStream* s : {&fast, &optimal}) {
+  auto decodesToInput = [&](const std::vector<uint8_t>& stream) {
     std::vector<uint8_t> out(input.size());
-    DecodeResult r = DecodeArchiveStream(out.data(), out.size(), s->bytes.data(), s->bytes.size());
-    Check(r.ok() && r.written == input.size() && r.consumed == s->bytes.size());
+    DecodeResult r = DecodeArchiveStream(out.data(), out.size(), stream.data(), stream.size());
+    Check(r.ok() && r.written == input.size() && r.consumed == stream.size());
     Check(out == input);
+  };
+  decodesToInput(fast.bytes);
+  decodesToInput(optimal.bytes);
+
+  // Streamed, in blocks small enough to give several, handed over in pieces
+  // of random sizes on 1 to 4 threads: the same bytes as in one piece on one
+  // thread, and they decode.
+  uint32_t h = 2166136261u ^ seed;
+  for (uint8_t b : input) h = (h ^ b) * 16777619u;
+  h |= 1;
+  auto next = [&h] {
+    h ^= h << 13;
+    h ^= h >> 17;
+    h ^= h << 5;
+    return h;
+  };
+  const size_t block = 1024 + next() % 4000;
+  const unsigned jobs = 1 + next() % 4;
+  auto streamed = [&](CompressionMode mode, unsigned threads, bool cut) {
+    std::vector<uint8_t> out;
+    StreamCompressor c(mode, threads, [&](const uint8_t* p, size_t n) {
+      out.insert(out.end(), p, p + n);
+      return true;
+    }, block);
+    for (size_t i = 0; i < input.size();) {
+      size_t n = cut ? std::min<size_t>(1 + next() % 2000, input.size() - i) : input.size();
+      Check(c.Write(input.data() + i, n));
+      i += n;
+    }
+    Check(c.Finish());
+    return out;
+  };
+  std::vector<uint8_t> sizes[2];
+  for (CompressionMode mode : {CompressionMode::Fast, CompressionMode::Optimal}) {
+    std::vector<uint8_t> whole = streamed(mode, 1, false);
+    Check(streamed(mode, jobs, true) == whole);
+    decodesToInput(whole);
+    sizes[mode == CompressionMode::Optimal] = std::move(whole);
   }
+  Check(sizes[1].size() <= sizes[0].size());
   return 0;
 }
 

@@ -17,7 +17,9 @@ int FuzzOpenAndExtract(const uint8_t* data, size_t size);
 
 // Compresses the input in both modes (the first byte is a seed that repeats
 // parts of it, to give the match finder long and overlapping matches) and
-// checks that both decode to it and that optimal is not longer than fast.
+// checks that both decode to it and that optimal is not longer than fast;
+// then again through the streamed compressor in small blocks, in pieces of
+// random sizes on a random number of threads, against one piece on one.
 int FuzzRoundTrip(const uint8_t* data, size_t size);
 
 // Decodes the input as a stream twice, whole and in pieces through a buffer
