@@ -5,9 +5,7 @@
 // under any system code page.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,17 +30,29 @@ void UseToolFiles();
 // The last-write time of the file at `utf8Path` as a Windows file time.
 bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime);
 
-// A file's bytes mapped for reading: no buffer to fill first, pages come
-// from the cache as they are read. The file must not shrink meanwhile.
+// Why the last file operation failed, in words ("No space left on
+// device"): errno on POSIX, the thread's last error on Windows.
+std::string LastErrorText();
+
+// A whole file mapped read-only: the system pages it in from the file and
+// drops it again, so reading a large archive costs no anonymous memory.
 class MappedFile {
  public:
-  virtual ~MappedFile() = default;
-  virtual const uint8_t* data() const = 0;
-  virtual size_t size() const = 0;
-};
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  // False with *error (the cause, without the path) when the file cannot be
+  // opened or mapped (a 32-bit process cannot map several GB).
+  bool Open(const std::string& utf8Path, std::string* error);
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
 
-// nullptr when the file cannot be mapped (empty, unreadable, or a system
-// whose tools read files whole instead): the caller reads it then.
-std::unique_ptr<MappedFile> MapFile(const std::string& utf8Path);
+ private:
+  void Close();
+  const uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  void* view_ = nullptr;
+};
 
 }  // namespace platform

@@ -14,7 +14,8 @@ stage() { printf '\n=== %s\n' "$*"; }
 stage "install dependencies"
 bash scripts/install-deps.sh
 
-# The native qa2s carry the updater stub of build-win32, built once for all.
+# The native qa2s and the 64-bit qa2.exe carry the updater stub of
+# build-win32, built once for all.
 stub="-DQA_STUB_BUILD=$root/build-win32"
 
 stage "native build and unit tests (ASan + UBSan)"
@@ -38,8 +39,9 @@ case "$QA_WINE_MODE" in
     stages=$((stages + 1)) ;;
   win64)
     stage "this kernel runs no 32-bit programs: the Windows tests use a 64-bit build under 64-bit Wine"
+    # Its qa2.exe carries build-win32's stub, as the one authors get does.
     cmake -S . -B "$QA_WINE_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$QA_WINE_TOOLCHAIN" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DCMAKE_BUILD_TYPE=Release "$stub" >/dev/null
     cmake --build "$QA_WINE_BUILD" -j "$jobs"
     ctest --test-dir "$QA_WINE_BUILD" --output-on-failure
     stages=$((stages + 1)) ;;

@@ -1,8 +1,11 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 #include "platform/host/host_platform.h"
 #include "platform/tool_support.h"
@@ -38,32 +41,49 @@ bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime) {
   return true;
 }
 
-namespace {
-class HostMappedFile : public MappedFile {
- public:
-  HostMappedFile(void* data, size_t size) : data_(data), size_(size) {}
-  ~HostMappedFile() override { ::munmap(data_, size_); }
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(data_); }
-  size_t size() const override { return size_; }
+std::string LastErrorText() { return errno ? std::strerror(errno) : "input/output error"; }
 
- private:
-  void* data_;
-  size_t size_;
-};
-}  // namespace
+MappedFile::~MappedFile() { Close(); }
 
-std::unique_ptr<MappedFile> MapFile(const std::string& utf8Path) {
+void MappedFile::Close() {
+  if (view_) ::munmap(view_, size_t(size_));
+  view_ = nullptr;
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool MappedFile::Open(const std::string& utf8Path, std::string* error) {
+  Close();
+  static const uint8_t kEmpty[1] = {0};
   int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
   struct stat st;
-  void* data = MAP_FAILED;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    data = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = S_ISDIR(st.st_mode) ? "is a folder" : std::strerror(errno ? errno : EINVAL);
+    ::close(fd);
+    return false;
+  }
+  if (st.st_size == 0) {
+    ::close(fd);
+    data_ = kEmpty;
+    return true;
+  }
+  void* view = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  const int mapError = errno;
   ::close(fd);
-  if (data == MAP_FAILED) return nullptr;
+  if (view == MAP_FAILED) {
+    *error = std::strerror(mapError);
+    return false;
+  }
   // Read front to back once: the kernel may read ahead further.
-  ::madvise(data, size_t(st.st_size), MADV_SEQUENTIAL);
-  return std::make_unique<HostMappedFile>(data, size_t(st.st_size));
+  ::madvise(view, size_t(st.st_size), MADV_SEQUENTIAL);
+  view_ = view;
+  data_ = static_cast<const uint8_t*>(view);
+  size_ = uint64_t(st.st_size);
+  return true;
 }
 
 }  // namespace platform

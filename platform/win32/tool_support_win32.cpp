@@ -69,7 +69,83 @@ bool FileTimeOfPath(const std::string& utf8Path, uint64_t* fileTime) {
   return true;
 }
 
-// The Win32 tools read archives whole, as before.
-std::unique_ptr<MappedFile> MapFile(const std::string&) { return nullptr; }
+namespace {
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = n && text ? std::wstring(text, n) : std::wstring();
+  if (text) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.'))
+    wide.pop_back();
+  std::string message = Narrow(CP_UTF8, 0, wide, nullptr);
+  return message.empty() ? "system error " + std::to_string(code) : message;
+}
+
+}  // namespace
+
+std::string LastErrorText() { return SystemMessage(GetLastError()); }
+
+MappedFile::~MappedFile() { Close(); }
+
+void MappedFile::Close() {
+  if (view_) UnmapViewOfFile(view_);
+  view_ = nullptr;
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool MappedFile::Open(const std::string& utf8Path, std::string* error) {
+  Close();
+  static const uint8_t kEmpty[1] = {0};
+  bool ok = false;
+  std::wstring wide = Widen(CP_UTF8, MB_ERR_INVALID_CHARS, utf8Path, &ok);
+  if (!ok) {
+    *error = "the name is not UTF-8";
+    return false;
+  }
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemMessage(GetLastError());
+    return false;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) {
+    *error = SystemMessage(GetLastError());
+    CloseHandle(file);
+    return false;
+  }
+  if (size.QuadPart == 0) {
+    CloseHandle(file);
+    data_ = kEmpty;
+    return true;
+  }
+  if (uint64_t(size.QuadPart) > SIZE_MAX) {
+    CloseHandle(file);
+    *error = "too large to map in a 32-bit process";
+    return false;
+  }
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  DWORD mapError = GetLastError();
+  CloseHandle(file);
+  if (!mapping) {
+    *error = SystemMessage(mapError);
+    return false;
+  }
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  mapError = GetLastError();
+  CloseHandle(mapping);  // the view keeps the mapping
+  if (!view) {
+    *error = SystemMessage(mapError);
+    return false;
+  }
+  view_ = view;
+  data_ = static_cast<const uint8_t*>(view);
+  size_ = uint64_t(size.QuadPart);
+  return true;
+}
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <random>
+#include <algorithm>
+#include <memory>
 #include <thread>
 
 #include "archive/archive.h"
@@ -312,3 +314,146 @@ TEST(BuilderTest, ParallelBuildIsByteIdenticalAndReportsProgressFromTheCaller) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hands out a member's bytes in uneven pieces, failing or growing on request.
+class PieceReader : public MemberReader {
+ public:
+  PieceReader(const Bytes& data, size_t failAt, size_t extra) : data_(data), failAt_(failAt), extra_(extra) {}
+  bool Read(uint8_t* buffer, size_t capacity, size_t* got, std::string* error) override {
+    if (at_ >= failAt_) {
+      *error = "disk went away";
+      return false;
+    }
+    const size_t total = data_.size() + extra_;
+    *got = std::min({capacity, total - at_, size_t(777777)});
+    for (size_t i = 0; i < *got; ++i) buffer[i] = at_ + i < data_.size() ? data_[at_ + i] : 0;
+    at_ += *got;
+    return true;
+  }
+
+ private:
+  const Bytes& data_;
+  size_t failAt_, extra_, at_ = 0;
+};
+
+class TestSpool : public BuildSpool {
+ public:
+  explicit TestSpool(size_t room) : room_(room) {}
+  bool Append(const uint8_t* data, size_t size, std::string* error) override {
+    if (bytes_.size() + size > room_) {
+      *error = "spool full";
+      return false;
+    }
+    bytes_.insert(bytes_.end(), data, data + size);
+    return true;
+  }
+  uint64_t end() const override { return bytes_.size(); }
+  void Truncate(uint64_t end) override { bytes_.resize(size_t(end)); }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, std::string*) override {
+    std::memcpy(buffer, bytes_.data() + offset, size);
+    return true;
+  }
+  size_t room_;
+  Bytes bytes_;
+};
+
+struct StreamedBuild {
+  std::vector<Bytes> data;
+  std::vector<MemberSpec> specs;
+  size_t failMember = SIZE_MAX, failAt = 0, growMember = SIZE_MAX;
+  BuildReport report;
+  bool Run(BuildSpool* spool, const BuildOptions& options, Bytes* image) {
+    ArchiveBuilder builder;
+    OpenMember open = [&](size_t i, std::string*) {
+      return std::unique_ptr<MemberReader>(
+          new PieceReader(data[i], i == failMember ? failAt : SIZE_MAX, i == growMember ? 5 : 0));
+    };
+    if (!builder.Prepare(specs, open, spool, options, &report)) return false;
+    image->clear();
+    return builder.Write(
+        [&](const uint8_t* bytes, size_t size) {
+          image->insert(image->end(), bytes, bytes + size);
+          return true;
+        },
+        &report);
+  }
+};
+
+}  // namespace
+
+// Members above the side-by-side size go through the block compressor one at
+// a time and straight to the spool; one that does not shrink is cut from the
+// spool again. The archive equals the in-memory build for any -j.
+TEST(BuilderTest, StreamedBuildOfLargeMembersMatchesTheInMemoryBuild) {
+  StreamedBuild b;
+  b.data = {Words(5 << 20, 11), RandomBytes(4500000, 12), Words(3000, 13), Bytes(6 << 20, 0)};
+  const char* names[] = {"BIG.PAK", "NOISE.BIN", "SMALL.TXT", "ZERO.DAT"};
+  std::vector<BuildMember> members;
+  for (size_t i = 0; i < b.data.size(); ++i) {
+    b.specs.push_back(MemberSpec{names[i], b.data[i].size(), 100 + i, false});
+    members.push_back(Member(names[i], b.data[i], 100 + i));
+  }
+  BuildOptions options;
+  options.mode = CompressionMode::Fast;
+  options.jobs = 1;
+  Bytes reference;
+  ASSERT_TRUE(BuildArchive(members, options, &reference, nullptr));
+  for (unsigned jobs : {1u, 2u, 3u}) {
+    options.jobs = jobs;
+    TestSpool spool(SIZE_MAX);
+    Bytes image;
+    ASSERT_TRUE(b.Run(&spool, options, &image)) << DescribeBuildError(b.report.error);
+    EXPECT_EQ(image, reference) << "jobs " << jobs;
+    EXPECT_LT(spool.bytes_.size(), size_t(2) << 20) << "the noise stays out of the spool";
+  }
+  std::unique_ptr<UpdateArchive> archive = OpenUpdateArchive(ArchiveSource{reference.data(), uint32_t(reference.size())}, nullptr);
+  ASSERT_TRUE(archive);
+  EXPECT_FALSE(archive->entry(1).IsCompressed());
+  EXPECT_TRUE(archive->entry(0).IsCompressed());
+  EXPECT_TRUE(archive->entry(3).IsCompressed());
+}
+
+// A reader that fails, a member that grows while read and a full spool each
+// end the build with their own error, the member named and the cause kept.
+TEST(BuilderTest, ReadSizeAndSpoolFailuresAreReported) {
+  StreamedBuild b;
+  b.data = {Words(6 << 20, 21), Words(5000, 22)};
+  b.specs = {MemberSpec{"LARGE.DAT", b.data[0].size(), 1, false}, MemberSpec{"SMALL.DAT", b.data[1].size(), 2, false}};
+  BuildOptions options;
+  options.mode = CompressionMode::Fast;
+  Bytes image;
+  for (size_t member : {size_t(0), size_t(1)}) {
+    StreamedBuild failing = b;
+    failing.failMember = member;
+    failing.failAt = 1000;
+    TestSpool spool(SIZE_MAX);
+    EXPECT_FALSE(failing.Run(&spool, options, &image));
+    EXPECT_EQ(failing.report.error, BuildError::ReadFailed);
+    EXPECT_EQ(failing.report.member, member);
+    EXPECT_EQ(failing.report.detail, "disk went away");
+
+    StreamedBuild growing = b;
+    growing.growMember = member;
+    EXPECT_FALSE(growing.Run(&spool, options, &image));
+    EXPECT_EQ(growing.report.error, BuildError::MemberChanged);
+    EXPECT_EQ(growing.report.member, member);
+  }
+  TestSpool small(1000);
+  StreamedBuild full = b;
+  EXPECT_FALSE(full.Run(&small, options, &image));
+  EXPECT_EQ(full.report.error, BuildError::SpoolFailed);
+  EXPECT_EQ(full.report.detail, "spool full");
+
+  // A member kept stored is read again when written; failing then is
+  // reported just the same.
+  StreamedBuild stored = b;
+  stored.specs[1].store = true;
+  stored.failMember = 1;
+  stored.failAt = 0;
+  TestSpool spool(SIZE_MAX);
+  EXPECT_FALSE(stored.Run(&spool, options, &image));
+  EXPECT_EQ(stored.report.error, BuildError::ReadFailed);
+  EXPECT_EQ(stored.report.member, 1u);
+}

@@ -185,6 +185,31 @@ TEST(PeWriter, WritingAgainGivesTheSameBytesAsWritingIntoTheStub) {
   EXPECT_EQ(SetArchive(stub, Payload(100)), SetArchive(stub, Payload(100)));
 }
 
+// The archive streamed into the hole, the checksum fed in odd pieces, gives
+// the bytes of the archive written in memory; so do sizes around the file
+// alignment and an odd size.
+TEST(PeWriter, ResourceWrittenAroundItsBytesMatchesTheWholeWrite) {
+  const std::vector<uint8_t> stub = MakeImage(StubResources());
+  for (size_t size : {size_t(0), size_t(1), size_t(511), size_t(512), size_t(3 * 4096 + 5), size_t(70001)}) {
+    const std::vector<uint8_t> archive = Payload(size);
+    std::vector<uint8_t> around;
+    pe::ResourceHole hole;
+    pe::WriteNotes notes;
+    std::string why;
+    ASSERT_TRUE(pe::SetNamedTypeResourceAround(stub, u"UPDATE", 102, 1041, size, &around, &hole, &notes, &why))
+        << why;
+    ASSERT_LE(hole.offset, around.size());
+    EXPECT_EQ(hole.size, size);
+    std::vector<uint8_t> file(around.begin(), around.begin() + ptrdiff_t(hole.offset));
+    file.insert(file.end(), archive.begin(), archive.end());
+    file.insert(file.end(), around.begin() + ptrdiff_t(hole.offset), around.end());
+    pe::PeChecksum sum;
+    for (size_t at = 0; at < file.size(); at += 333) sum.Update(file.data() + at, std::min<size_t>(333, file.size() - at));
+    Store32(file.data() + hole.checksumOffset, sum.Finish());
+    EXPECT_EQ(file, SetArchive(stub, archive)) << size << " bytes";
+  }
+}
+
 // The order the system's binary search needs, read from the raw tables.
 TEST(PeWriter, DirectoriesListNamesFirstCaseInsensitivelyThenIdsAscending) {
   const std::vector<uint8_t> section = pe::WriteResourceSection(StubResources(), 0x2000);

@@ -269,7 +269,7 @@ void LayOut(const ResourceNode& root, SectionLayout* l) {
   for (const ResourceNode* leaf : l->leaves) {
     at = Align8(at);
     l->dataAt.push_back(at);
-    at += leaf->data.size();
+    at += leaf->data.size() + leaf->externalSize;
   }
   l->size = Align8(at);
 }
@@ -287,7 +287,7 @@ bool MeasureResourceSection(const ResourceNode& root, uint64_t* size, std::strin
   return true;
 }
 
-std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva) {
+std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva, uint64_t* holeOffset) {
   SectionLayout layout;
   LayOut(root, &layout);
   // Offsets are 31 bits in the format (the high bit marks a subdirectory or a
@@ -298,7 +298,17 @@ std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva
   const std::vector<const std::u16string*>& names = layout.names;
   const std::vector<uint64_t>& dataAt = layout.dataAt;
   auto offsetOf = [&](const void* p) { return uint32_t(layout.offsetOf.at(p)); };
-  std::vector<uint8_t> out(size_t(layout.size), 0);
+  // The external datum is left out: bytes after it move down by its size.
+  uint64_t holeAt = layout.size, holeSize = 0;
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    if (leaves[i]->externalSize == 0) continue;
+    if (holeSize || !holeOffset) return {};
+    holeAt = dataAt[i];
+    holeSize = leaves[i]->externalSize;
+  }
+  if (holeOffset) *holeOffset = holeAt;
+  auto placed = [&](uint64_t offset) { return size_t(offset < holeAt ? offset : offset - holeSize); };
+  std::vector<uint8_t> out(size_t(layout.size - holeSize), 0);
 
   // Write pass.
   for (const ResourceNode* d : directories) {
@@ -327,10 +337,10 @@ std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva
   for (size_t i = 0; i < leaves.size(); ++i) {
     uint8_t* p = out.data() + offsetOf(leaves[i]);
     Store32(p, rva + uint32_t(dataAt[i]));
-    Store32(p + 4, uint32_t(leaves[i]->data.size()));
+    Store32(p + 4, uint32_t(leaves[i]->data.size() + leaves[i]->externalSize));
     Store32(p + 8, leaves[i]->codePage);
     Store32(p + 12, leaves[i]->reserved);
-    std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + ptrdiff_t(dataAt[i]));
+    std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + ptrdiff_t(placed(dataAt[i])));
   }
   for (const std::u16string* n : names) {
     uint8_t* p = out.data() + offsetOf(n);

@@ -43,6 +43,9 @@ struct ResourceNode {
   // A data entry (leaf) instead.
   bool leaf = false;
   std::vector<uint8_t> data;
+  // Bytes of the datum not held in `data` but supplied by the caller around
+  // the written section (at most one leaf of a tree; data then empty).
+  uint64_t externalSize = 0;
   uint32_t codePage = 0;
   uint32_t reserved = 0;
 };
@@ -77,6 +80,8 @@ bool MeasureResourceSection(const ResourceNode& root, uint64_t* size, std::strin
 // directory tables breadth-first, then the data entries, the names and the
 // data, each datum aligned to 8 bytes. Empty when the tree does not measure
 // or the section would pass kMaxResourceSection or wrap an RVA: measure first.
-std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva);
+// With a leaf of externalSize bytes, the section is returned without them:
+// they belong at *holeOffset of the section.
+std::vector<uint8_t> WriteResourceSection(const ResourceNode& root, uint32_t rva, uint64_t* holeOffset = nullptr);
 
 }  // namespace pe

@@ -100,9 +100,9 @@ bool CheckNewSize(const ResourceNode& root, const PeImage& pe, size_t rs, std::s
 
 }  // namespace
 
-bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id,
-                          uint16_t language, const std::vector<uint8_t>& data,
-                          std::vector<uint8_t>* out, WriteNotes* notes, std::string* why) {
+bool SetNamedTypeResourceAround(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id,
+                                uint16_t language, uint64_t dataSize, std::vector<uint8_t>* out,
+                                ResourceHole* hole, WriteNotes* notes, std::string* why) {
   *notes = WriteNotes{};
   PeImage pe;
   if (!ParsePe(image.data(), image.size(), &pe, why)) return false;
@@ -110,7 +110,7 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
   if (!FindResourceSection(pe, &rs, why) || !CheckLayout(image, pe, rs, why)) return false;
   const Section old = pe.sections[rs];
   // Bounds every offset the section will hold well inside 32 bits.
-  if (image.size() > 0x7FFF0000u || data.size() > 0x7FFF0000u - image.size())
+  if (image.size() > 0x7FFF0000u || dataSize > 0x7FFF0000u - image.size())
     return Refuse(why, "the resource is too large for an image");
 
   ResourceNode root;
@@ -123,28 +123,32 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
   idNode.ids.clear();
   ResourceNode& leaf = idNode.ids[language];
   leaf.leaf = true;
-  leaf.data = data;
+  leaf.data.clear();
+  leaf.externalSize = dataSize;
   if (!CheckNewSize(root, pe, rs, why)) return false;
-  const std::vector<uint8_t> section = WriteResourceSection(root, old.virtualAddress);
+  uint64_t holeInSection = 0;
+  const std::vector<uint8_t> section = WriteResourceSection(root, old.virtualAddress, &holeInSection);
+  // Every size below counts the bytes left out of *out.
+  const uint64_t sectionSize = section.size() + dataSize;
 
   // The resource section keeps its place; what follows it moves up behind it.
   std::vector<uint8_t> result(image.begin(), image.begin() + old.rawOffset);
-  auto appendAligned = [&](const uint8_t* bytes, size_t n) {
+  auto appendAligned = [&](const uint8_t* bytes, size_t n, uint64_t left) {
     result.insert(result.end(), bytes, bytes + n);
-    result.resize(size_t(AlignUp(result.size(), pe.fileAlignment)), 0);
+    result.resize(size_t(AlignUp(result.size() + left, pe.fileAlignment) - left), 0);
   };
-  appendAligned(section.data(), section.size());
-  const uint32_t newRaw = uint32_t(result.size() - old.rawOffset);
+  appendAligned(section.data(), section.size(), dataSize);
+  const uint32_t newRaw = uint32_t(result.size() + dataSize - old.rawOffset);
   uint8_t* header = result.data() + old.headerOffset;
-  Store32(header + 8, uint32_t(section.size()));
+  Store32(header + 8, uint32_t(sectionSize));
   Store32(header + 16, newRaw);
-  uint64_t imageEnd = AlignUp(uint64_t(old.virtualAddress) + section.size(), pe.sectionAlignment);
+  uint64_t imageEnd = AlignUp(uint64_t(old.virtualAddress) + sectionSize, pe.sectionAlignment);
   std::vector<DataDirectory> dirs = pe.directories;
   for (size_t i = rs + 1; i < pe.sections.size(); ++i) {
     const Section& s = pe.sections[i];
     const uint64_t newVa = imageEnd;
-    const uint32_t rawAt = uint32_t(result.size());
-    appendAligned(image.data() + s.rawOffset, s.rawSize);
+    const uint32_t rawAt = uint32_t(result.size() + dataSize);
+    appendAligned(image.data() + s.rawOffset, s.rawSize, dataSize);
     const uint64_t extent = s.virtualSize ? s.virtualSize : s.rawSize;
     for (size_t d = 0; d < dirs.size(); ++d) {
       if (d == kDirCertificates) continue;  // a file offset, not an address
@@ -156,14 +160,14 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
     Store32(header + 20, rawAt);
     imageEnd = AlignUp(newVa + extent, pe.sectionAlignment);
   }
-  if (imageEnd > 0xFFFFFFFFu || result.size() > 0xFFFFFFFFu)
+  if (imageEnd > 0xFFFFFFFFu || result.size() + dataSize > 0xFFFFFFFFu)
     return Refuse(why, "the image would pass 4 GiB");
 
   uint8_t* opt = result.data() + pe.optionalOffset;
   if (old.characteristics & kSectionInitializedData)
     Store32(opt + 8, Load32(opt + 8) - old.rawSize + newRaw);
   Store32(opt + 56, uint32_t(imageEnd));
-  dirs[kDirResources].size = uint32_t(section.size());
+  dirs[kDirResources].size = uint32_t(sectionSize);
   if (dirs.size() > kDirCertificates && dirs[kDirCertificates].size) {
     notes->droppedCertificate = true;
     dirs[kDirCertificates] = DataDirectory{};
@@ -178,10 +182,47 @@ bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16strin
     Store32(result.data() + pe.ntOffset + 4 + 12, 0);
   }
   Store32(result.data() + pe.checksumOffset, 0);
-  Store32(result.data() + pe.checksumOffset,
-          ComputeChecksum(result.data(), result.size(), pe.checksumOffset));
+  hole->offset = old.rawOffset + holeInSection;
+  hole->size = dataSize;
+  hole->checksumOffset = pe.checksumOffset;
   out->swap(result);
   return true;
+}
+
+bool SetNamedTypeResource(const std::vector<uint8_t>& image, const std::u16string& type, uint16_t id,
+                          uint16_t language, const std::vector<uint8_t>& data,
+                          std::vector<uint8_t>* out, WriteNotes* notes, std::string* why) {
+  std::vector<uint8_t> around;
+  ResourceHole hole;
+  if (!SetNamedTypeResourceAround(image, type, id, language, data.size(), &around, &hole, notes, why)) return false;
+  around.insert(around.begin() + ptrdiff_t(hole.offset), data.begin(), data.end());
+  PeChecksum sum;
+  sum.Update(around.data(), around.size());
+  Store32(around.data() + hole.checksumOffset, sum.Finish());
+  out->swap(around);
+  return true;
+}
+
+void PeChecksum::Update(const uint8_t* data, size_t size) {
+  // Words are little-endian pairs at even file offsets; a piece may end
+  // between the two bytes of one.
+  uint64_t sum = sum_;
+  size_t i = 0;
+  if ((length_ & 1) && size > 0) {
+    sum += uint32_t(data[0]) << 8;
+    i = 1;
+  }
+  for (; i + 1 < size; i += 2) sum += uint32_t(data[i]) | (uint32_t(data[i + 1]) << 8);
+  if (i < size) sum += data[i];
+  // Folded now and then so that the sum never overflows.
+  sum_ = (sum & 0xFFFFFFFFu) + (sum >> 32);
+  length_ += size;
+}
+
+uint32_t PeChecksum::Finish() const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint32_t(sum + length_);
 }
 
 }  // namespace pe

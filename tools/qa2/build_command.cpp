@@ -9,11 +9,13 @@
 
 #include "archive/archive.h"
 #include "archive/builder.h"
+#include "archive/decoder.h"
 #include "platform/tool_support.h"
 #include "tools/pe/pe_writer.h"
 #include "tools/qa2/check.h"
 #include "tools/qa2/cli.h"
 #include "tools/qa2/exe_input.h"
+#include "tools/qa2/member_files.h"
 #include "tools/qa2/stub.h"
 
 namespace qa2 {
@@ -35,11 +37,11 @@ bool MemberNameLess(const std::string& a, const std::string& b) {
 struct FolderMember {
   std::string path;   // UTF-8
   std::string shown;  // the file name, UTF-8
-  BuildMember member;
+  MemberSpec member;
 };
 
-// Every regular file at the folder's top level, named and ordered; the
-// files are read only once every name has passed.
+// Every regular file at the folder's top level, named, sized and ordered;
+// no file is read here.
 int CollectMembers(const std::string& dir, std::vector<FolderMember>* out) {
   std::error_code ec;
   fs::directory_iterator it(fs::u8path(dir), ec), end;
@@ -68,44 +70,104 @@ int CollectMembers(const std::string& dir, std::vector<FolderMember>* out) {
                                             "' is already taken by " + (*out)[i - 1].path +
                                             " (names are compared without regard to case)");
   for (FolderMember& m : *out) {
-    std::string error;
     if (!platform::FileTimeOfPath(m.path, &m.member.fileTime))
       return Fail(kCommand, kExitIo, "cannot read " + m.path);
-    if (!ReadFileBytes(m.path, &m.member.data, &error)) return Fail(kCommand, kExitIo, error);
-    if (m.member.data.size() > 0xFFFFFFFFu)
+    m.member.size = fs::file_size(fs::u8path(m.path), ec);
+    if (ec) return Fail(kCommand, kExitIo, "cannot read " + m.path + ": " + ec.message());
+    if (m.member.size > 0xFFFFFFFFu)
       return Fail(kCommand, kExitUsage, m.path + ": larger than 4 GiB - 1 bytes, the format's limit");
   }
   return kExitOk;
 }
 
+// Compares a member's bytes, handed out in pieces, with its file read in
+// pieces alongside.
+class FileComparer {
+ public:
+  explicit FileComparer(const std::string& path) : path_(path) {}
+  bool Open(std::string* error) {
+    reader_ = OpenMemberFile(path_, error);
+    return reader_ != nullptr;
+  }
+  // False at the first difference, or when the file cannot be read.
+  bool Take(const uint8_t* data, size_t size, std::string* error) {
+    while (size > 0) {
+      if (have_ == used_) {
+        used_ = 0;
+        if (!reader_->Read(buffer_.data(), buffer_.size(), &have_, error)) return false;
+        if (have_ == 0) return false;
+      }
+      const size_t n = std::min(size, have_ - used_);
+      if (std::memcmp(data, buffer_.data() + used_, n) != 0) return false;
+      used_ += n;
+      data += n;
+      size -= n;
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<MemberReader> reader_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(size_t(1) << 20);
+  size_t have_ = 0, used_ = 0;
+};
+
 // Reads the result as the updater will: the resource found in the file, the
-// archive opened from it, every member decoded and compared with its file.
-bool ReadBack(const std::vector<uint8_t>& exe, const std::vector<BuildMember>& members,
-              const std::vector<FolderMember>& files, std::string* error) {
+// archive opened from it, every member decoded in pieces and compared with
+// its file. An error that is no mismatch (a member file unreadable) is
+// marked in *io.
+bool ReadBack(const uint8_t* exe, size_t exeSize, const std::vector<FolderMember>& files, std::string* error,
+              bool* io) {
   size_t offset = 0, length = 0;
-  if (!FindUpdateResource(exe.data(), exe.size(), &offset, &length, error)) return false;
-  const uint8_t* image = exe.data() + offset;
+  if (!FindUpdateResource(exe, exeSize, &offset, &length, error)) return false;
+  const uint8_t* image = exe + offset;
   OpenReport report;
   std::unique_ptr<UpdateArchive> archive = OpenUpdateArchive(ArchiveSource{image, uint32_t(length)}, &report);
   if (!archive) {
     *error = platform::Cp932ToUtf8(DescribeOpenReport(report));
     return false;
   }
-  if (archive->entryCount() != members.size()) {
+  if (archive->entryCount() != files.size()) {
     *error = "the archive holds " + std::to_string(archive->entryCount()) + " members, not " +
-             std::to_string(members.size());
+             std::to_string(files.size());
     return false;
   }
+  std::vector<uint8_t> window(size_t(1) << 20);
+  uint64_t at = kArchiveHeaderSize;
   for (uint32_t i = 0; i < archive->entryCount(); ++i) {
-    const BuildMember& m = members[i];
-    DecodeError decode = DecodeError::None;
-    MemoryBlock bytes = ReadArchiveMember(*archive, image, length, i, &decode);
+    const MemberSpec& m = files[i].member;
     const ArchiveEntry e = archive->entry(i);
-    if (!bytes.ok() || bytes.size() != m.data.size() || std::strncmp(e.name, m.name.c_str(), kArchiveNameField) != 0 ||
-        e.fileTime != m.fileTime || (bytes.size() && std::memcmp(bytes.data(), m.data.data(), bytes.size()) != 0)) {
-      *error = "member " + files[i].shown + " does not read back as its file";
+    const std::string mismatch = "member " + files[i].shown + " does not read back as its file";
+    if (e.fileSize != m.size || std::strncmp(e.name, m.name.c_str(), kArchiveNameField) != 0 ||
+        e.fileTime != m.fileTime || at + e.storedSize > length) {
+      *error = mismatch;
       return false;
     }
+    FileComparer file(files[i].path);
+    std::string why;
+    if (!file.Open(&why)) {
+      *error = why;
+      *io = true;
+      return false;
+    }
+    bool same = true;
+    if (e.IsCompressed()) {
+      ChunkedDecoder decoder(image + at, e.storedSize, e.fileSize, window.data(), window.size());
+      const uint8_t* piece;
+      size_t pieceSize;
+      while (same && decoder.Next(&piece, &pieceSize)) same = file.Take(piece, pieceSize, &why);
+      const DecodeResult r = decoder.result();
+      same = same && r.ok() && r.written == e.fileSize;
+    } else {
+      same = e.storedSize == e.fileSize && file.Take(image + at, e.storedSize, &why);
+    }
+    if (!same) {
+      *io = !why.empty();
+      *error = why.empty() ? mismatch : why;
+      return false;
+    }
+    at += AlignedStoredSize(e.storedSize);
   }
   return true;
 }
@@ -170,31 +232,71 @@ int RunBuild(const std::vector<std::string>& args) {
 
   std::vector<FolderMember> members;
   if (int rc = CollectMembers(dir, &members)) return rc;
-  std::vector<BuildMember> toBuild;
-  toBuild.reserve(members.size());
-  for (FolderMember& m : members) toBuild.push_back(std::move(m.member));
-  std::vector<uint8_t> archive;
-  BuildReport report;
-  if (!BuildArchive(toBuild, options, &archive, &report)) {
-    if (report.error == BuildError::ArchiveTooLarge)
-      return Fail(kCommand, kExitUsage, "the archive would take " + std::to_string(report.size) +
-                                            " bytes, more than the format's 4 GiB - 1");
-    return Fail(kCommand, kExitUsage, members[report.member].path + ": " + DescribeBuildError(report.error));
+  std::vector<MemberSpec> specs;
+  std::vector<std::string> paths;
+  for (const FolderMember& m : members) {
+    specs.push_back(m.member);
+    paths.push_back(m.path);
   }
+  SpoolFile spool(outPath, "spool");
+  if (!spool.Open(&error)) return Fail(kCommand, kExitIo, error);
+  ArchiveBuilder builder;
+  BuildReport report;
+  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+  if (!builder.Prepare(specs, open, &spool, options, &report))
+    return ReportBuildFailure(kCommand, report, paths, error);
 
-  std::vector<uint8_t> exe;
+  // The stub laid out around the archive, whose bytes then stream from the
+  // builder into a temporary file; it is read back from there as the
+  // updater will read it, and only then copied to OUT_EXE.
+  std::vector<uint8_t> around;
+  pe::ResourceHole hole;
   pe::WriteNotes notes;
-  if (!pe::SetNamedTypeResource(stub, kUpdateResourceType, kUpdateResourceId, kUpdateResourceLanguage,
-                                archive, &exe, &notes, &error))
+  if (!pe::SetNamedTypeResourceAround(stub, kUpdateResourceType, kUpdateResourceId, kUpdateResourceLanguage,
+                                      builder.size(), &around, &hole, &notes, &error))
     return Fail(kCommand, kExitUsage, "the stub " + (stubPath.empty() ? std::string("carried") : stubPath) +
                                           " cannot take the archive: " + error);
+  const uint64_t archiveSize = builder.size();
+  if (around.size() + archiveSize > kMaxUpdaterImage)
+    return Fail(kCommand, kExitBadArchive,
+                "refused: UPDATE.EXE would take " + std::to_string(around.size() + archiveSize) +
+                    " bytes, more than the 1.5 GiB (" + std::to_string(kMaxUpdaterImage) +
+                    ") the 32-bit updater can be started from (see docs/authoring.md#limits)");
   if (notes.droppedCertificate)
     std::fprintf(stderr, "qa2 build: the stub's signature was dropped; sign %s again\n", outPath.c_str());
-  if (!ReadBack(exe, toBuild, members, &error))
-    return Fail(kCommand, kExitBadArchive, "the result does not read back, nothing written: " + error);
-  if (!WriteFileBytes(outPath, exe, &error)) return Fail(kCommand, kExitIo, error);
-  std::printf("%s: %zu bytes, %zu members, archive %zu bytes\n", outPath.c_str(), exe.size(), members.size(),
-              archive.size());
+  SpoolFile result(outPath, "exe");
+  pe::PeChecksum checksum;
+  auto put = [&](const uint8_t* data, size_t size) {
+    checksum.Update(data, size);
+    return result.Append(data, size, &error);
+  };
+  if (!result.Open(&error) || !put(around.data(), size_t(hole.offset))) return Fail(kCommand, kExitIo, error);
+  if (!builder.Write(put, &report)) return ReportBuildFailure(kCommand, report, paths, error);
+  if (!put(around.data() + hole.offset, around.size() - size_t(hole.offset))) return Fail(kCommand, kExitIo, error);
+  uint8_t sum[4];
+  const uint32_t value = checksum.Finish();
+  for (int i = 0; i < 4; ++i) sum[i] = uint8_t(value >> (8 * i));
+  if (!result.WriteAt(hole.checksumOffset, sum, 4, &error) || !result.Flush(&error))
+    return Fail(kCommand, kExitIo, error);
+  const uint64_t exeSize = result.end();
+  {
+    platform::MappedFile written;
+    if (!written.Open(result.path(), &error))
+      return Fail(kCommand, kExitIo, "cannot read back " + result.path() + ": " + error);
+    bool io = false;
+    if (!ReadBack(written.data(), size_t(written.size()), members, &error, &io))
+      return io ? Fail(kCommand, kExitIo, error)
+                : Fail(kCommand, kExitBadArchive, "the result does not read back, nothing written: " + error);
+  }
+  OutputFile output(outPath);
+  if (!output.ok()) return Fail(kCommand, kExitIo, "cannot create " + outPath + ": " + LastCause());
+  std::string copyError;
+  if (!result.CopyTo([&](const uint8_t* data, size_t size) { return output.Write(data, size, &error); },
+                     &copyError))
+    return Fail(kCommand, kExitIo, copyError.empty() ? error : copyError);
+  if (!output.Commit(&error)) return Fail(kCommand, kExitIo, error);
+  std::printf("%s: %llu bytes, %zu members, archive %llu bytes\n", outPath.c_str(),
+              (unsigned long long)exeSize, members.size(), (unsigned long long)archiveSize);
   return kExitOk;
 }
 

@@ -48,6 +48,7 @@ constexpr char kSeeEntries[] = "docs/authoring.md#update-entries";
 constexpr char kSeeCopies[] = "docs/authoring.md#copy-entries";
 constexpr char kSeeSpace[] = "docs/authoring.md#free-space";
 constexpr char kSeeText[] = "docs/authoring.md#text-and-code-page-932";
+constexpr char kSeeLimits[] = "docs/authoring.md#limits";
 
 struct FolderFile {
   std::string shown;  // the name as the system gives it (UTF-8)
@@ -162,6 +163,13 @@ class Checker {
       CheckFileName(&file);
       files_.push_back(file);
     }
+    // Only the compressed size counts, which the build alone knows.
+    uint64_t total = 0;
+    for (const FolderFile& f : files_) total += f.size;
+    if (total > kMaxUpdaterImage)
+      Report(dir_, 0, Severity::Warning,
+             "the files take " + std::to_string(total) + " bytes: UPDATE.EXE starts only if they compress to "
+             "less than 1.5 GiB in all (qa2 build refuses a larger one)" + See(kSeeLimits));
     return true;
   }
 

@@ -8,6 +8,13 @@
 
 namespace qa2 {
 
+// The largest UPDATE.EXE the 32-bit updater can start from. Its image is
+// mapped whole at start: under Wine in the area below 0x68000000 that the
+// preloader keeps for Windows (1.62 GiB above the image base 0x400000),
+// which the process's heaps, stack and DLLs share; a 32-bit process on
+// Windows has its system DLLs near 0x77000000. 1.5 GiB leaves them room.
+constexpr uint64_t kMaxUpdaterImage = uint64_t(1536) << 20;
+
 struct CheckSummary {
   int errors = 0;
   int warnings = 0;

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "platform/platform.h"
+#include "platform/tool_support.h"
 
 namespace qa2 {
 
@@ -24,11 +25,14 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 int PrintHelp(const Command& command) {
   std::printf("usage: qa2 %s %s\n\n%s\n", command.name, command.synopsis, command.help);
-  std::printf(
-      "\nexit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
-      "            2 wrong arguments; 3 a file could not be read or written\n");
+  std::printf("\n%s", kExitCodesHelp);
   return kExitOk;
 }
+
+const char kExitCodesHelp[] =
+    "exit codes: 0 success; 1 malformed archive or stream, or member missing;\n"
+    "            2 wrong arguments; 3 a file could not be read or written;\n"
+    "            4 out of memory or another internal failure\n";
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
@@ -61,15 +65,17 @@ bool OutputFile::Write(const void* data, size_t size, std::string* error) {
   const char* bytes = static_cast<const char*>(data);
   // The platform writes at most 4 GiB - 1 bytes at once.
   constexpr size_t kPiece = size_t(1) << 30;
+  errno = 0;
   while (!failed_ && file_ && size > 0) {
     const size_t piece = size < kPiece ? size : kPiece;
     failed_ = !file_->Write(bytes, uint32_t(piece));
+    if (failed_) cause_ = platform::LastErrorText();
     bytes += piece;
     size -= piece;
   }
   if (failed_ || !file_) {
     failed_ = true;
-    *error = "cannot write " + path_;
+    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
     return false;
   }
   return true;
@@ -77,12 +83,13 @@ bool OutputFile::Write(const void* data, size_t size, std::string* error) {
 
 bool OutputFile::Commit(std::string* error) {
   if (failed_ || !file_) {
-    *error = "cannot write " + path_;
+    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
     return false;
   }
   failed_ = true;  // called once
+  errno = 0;
   if (!file_->Commit(nullptr)) {
-    *error = "cannot replace " + path_;
+    *error = "cannot replace " + path_ + ": " + platform::LastErrorText();
     return false;
   }
   return true;

@@ -18,6 +18,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitBadArchive = 1;  // malformed archive or stream, member missing
 constexpr int kExitUsage = 2;       // wrong arguments
 constexpr int kExitIo = 3;          // a file could not be read or written
+constexpr int kExitInternal = 4;    // out of memory or another internal failure
+
+// The exit codes' line for --help.
+extern const char kExitCodesHelp[];
 
 struct Command {
   const char* name;
@@ -55,6 +59,7 @@ class OutputFile {
   std::string path_;
   std::unique_ptr<platform::ReplacementFile> file_;
   bool failed_ = false;
+  std::string cause_;  // why the first failed write failed
 };
 
 // Parses a non-negative decimal that fits in 32 bits.

@@ -51,7 +51,10 @@ const std::vector<Command>& Commands() {
        "Refused (exit 2): a name longer than 14 bytes in code page 932, without a\n"
        "code page 932 form, with a folder or drive part or not valid on Windows,\n"
        "two names equal without regard to case, an archive beyond 4 GiB - 1.\n"
-       "An unreadable FILE gives exit 3. OUT is replaced only once complete.",
+       "An unreadable FILE gives exit 3. OUT is replaced only once complete.\n"
+       "Files are read in pieces; compressed members wait in a temporary file\n"
+       "beside OUT (the header needs their sizes first), so memory does not grow\n"
+       "with the members but the disk holds them twice for a while.",
        RunPack},
       {"check", "[UPDATE_DIR] [--install DIR]",
        "Checks an update folder as the updater will read it: UPDATE.INI through\n"
@@ -97,10 +100,13 @@ const std::vector<Command>& Commands() {
        "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 a\n"
        "folder, UPDATE.INI or SETUP.INI could not be read.",
        RunCheck},
-      {"compress", "IN OUT [--fast]",
+      {"compress", "IN OUT [--fast] [-j N]",
        "Compresses IN into one raw stream OUT, ending with the end code, as small\n"
        "as the format allows (--fast: quickly, somewhat larger). 'qa2 decompress\n"
-       "OUT X --size N', N being IN's size, gives IN back.",
+       "OUT X --size N', N being IN's size, gives IN back. IN is read and OUT\n"
+       "written in pieces, in memory that does not grow with IN; -j N (1 to 64)\n"
+       "compresses N blocks at once (by default one per core), the stream the\n"
+       "same for every N.",
        RunCompress},
       {"build", "UPDATE_DIR OUT_EXE [--fast] [--force] [--stub FILE] [-j N]",
        "Makes an UPDATE.EXE that carries the update folder UPDATE_DIR. The folder\n"
@@ -114,7 +120,11 @@ const std::vector<Command>& Commands() {
        "result is read back (resource found, archive opened, every member decoded\n"
        "and compared) before OUT_EXE is replaced. --fast compresses quickly;\n"
        "-j N compresses N members at once (default: one per core); neither the\n"
-       "machine nor -j changes the bytes. No other program is run.",
+       "machine nor -j changes the bytes. No other program is run.\n"
+       "The archive and the result are written to temporary files beside OUT_EXE\n"
+       "and read back from there, so memory does not grow with the members.\n"
+       "An UPDATE.EXE above 1.5 GiB is refused (exit 1): the 32-bit updater\n"
+       "cannot be started from a larger one.",
        RunBuild},
       {"preview",
        "UPDATE.EXE|UPDATE_DIR --install DIR [--inst-path WINPATH] [--data DIR]\n"

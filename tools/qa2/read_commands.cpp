@@ -1,4 +1,5 @@
 // The commands that read archives: list, extract, verify, decompress.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,36 +21,27 @@ namespace {
 
 constexpr size_t kDecodePieceBuffer = size_t(1) << 20;
 
+// The archive file mapped, not read: a large one costs no anonymous memory.
 struct LoadedArchive {
-  // The file mapped where the system can (a gigabyte read into a buffer
-  // first costs as much as writing it out), else read whole.
-  std::unique_ptr<platform::MappedFile> mapped;
-  std::vector<uint8_t> bytes;
+  platform::MappedFile file;
   const uint8_t* image = nullptr;
   size_t size = 0;
   std::unique_ptr<UpdateArchive> archive;
 };
 
-// Reads and opens ARCHIVE; prints the fault and returns its exit code.
+// Maps and opens ARCHIVE (an UPDATE.EXE: its resource); prints the fault and
+// returns its exit code.
 int Load(const char* command, const std::string& path, LoadedArchive* out) {
   std::string error;
-  out->mapped = platform::MapFile(path);
-  if (out->mapped) {
-    out->image = out->mapped->data();
-    out->size = out->mapped->size();
-    if (pe::LooksLikePe(out->image, out->size)) {
-      size_t offset = 0, length = 0;
-      if (!FindUpdateResource(out->image, out->size, &offset, &length, &error))
-        return Fail(command, kExitBadArchive, path + ": " + error);
-      out->image += offset;
-      out->size = length;
-    }
-  } else {
-    if (!ReadFileBytes(path, &out->bytes, &error)) return Fail(command, kExitIo, error);
-    if (!ArchiveImageFromFile(&out->bytes, &error))
+  if (!out->file.Open(path, &error)) return Fail(command, kExitIo, "cannot read " + path + ": " + error);
+  out->image = out->file.data();
+  out->size = size_t(out->file.size());
+  if (pe::LooksLikePe(out->image, out->size)) {
+    size_t offset = 0, length = 0;
+    if (!FindUpdateResource(out->image, out->size, &offset, &length, &error))
       return Fail(command, kExitBadArchive, path + ": " + error);
-    out->image = out->bytes.data();
-    out->size = out->bytes.size();
+    out->image += offset;
+    out->size = length;
   }
   if (out->size > UINT32_MAX) return Fail(command, kExitBadArchive, path + ": larger than 4 GiB");
   if (out->size >= 4 && std::memcmp(out->image, kArchiveMagic, 4) != 0)
@@ -229,9 +221,9 @@ int RunDecompress(const std::vector<std::string>& args) {
   }
   if (in.empty() || out.empty() || !haveSize)
     return Fail("decompress", kExitUsage, "expects IN OUT --size N (see qa2 decompress --help)");
-  std::vector<uint8_t> stream;
+  platform::MappedFile stream;
   std::string error;
-  if (!ReadFileBytes(in, &stream, &error)) return Fail("decompress", kExitIo, error);
+  if (!stream.Open(in, &error)) return Fail("decompress", kExitIo, "cannot read " + in + ": " + error);
   if (!CompressedSizeClaimFits(size, stream.size()))
     return Fail("decompress", kExitBadArchive,
                 in + ": a stream of " + std::to_string(stream.size()) + " bytes cannot decode to " +
@@ -239,9 +231,9 @@ int RunDecompress(const std::vector<std::string>& args) {
   // Decoded in pieces and written as they come: no output-sized buffer to
   // fault in, and memory that does not grow with the output.
   std::vector<uint8_t> window(kDecodePieceBuffer);
-  ChunkedDecoder decoder(stream.data(), stream.size(), size, window.data(), window.size());
+  ChunkedDecoder decoder(stream.data(), size_t(stream.size()), size, window.data(), window.size());
   OutputFile output(out);
-  if (!output.ok()) return Fail("decompress", kExitIo, "cannot create " + out);
+  if (!output.ok()) return Fail("decompress", kExitIo, "cannot create " + out + ": " + std::strerror(errno));
   const uint8_t* piece;
   size_t pieceSize;
   while (decoder.Next(&piece, &pieceSize))

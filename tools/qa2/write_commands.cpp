@@ -10,6 +10,8 @@
 
 #include "archive/builder.h"
 #include "archive/encoder.h"
+#include "archive/stream_compressor.h"
+#include "tools/qa2/member_files.h"
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 
@@ -87,6 +89,7 @@ int RunPack(const std::vector<std::string>& args) {
 
   // Every name is checked before any file is read: a bad list fails at once.
   std::vector<BuildMember> members(files.size());
+  std::vector<uint64_t> sizes(files.size());
   std::vector<std::string> shownNames(files.size());
   uint64_t total = 0;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -111,6 +114,7 @@ int RunPack(const std::vector<std::string>& args) {
     if (ec) return Fail("pack", kExitIo, "cannot read " + path + ": " + ec.message());
     if (size > 0xFFFFFFFFu)
       return Fail("pack", kExitUsage, path + ": larger than 4 GiB - 1 bytes, the format's limit");
+    sizes[i] = size;
     total += size;
   }
   for (const std::string& name : storeNames) {
@@ -121,37 +125,46 @@ int RunPack(const std::vector<std::string>& args) {
         if (SameMemberName(m.name, cp932)) m.store = found = true;
     if (!found) return Fail("pack", kExitUsage, "--store " + name + ": no such member");
   }
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::string error;
-    if (!ReadFileBytes(files[i], &members[i].data, &error)) return Fail("pack", kExitIo, error);
-    if (members[i].data.size() > 0xFFFFFFFFu)
-      return Fail("pack", kExitUsage, files[i] + ": larger than 4 GiB - 1 bytes, the format's limit");
-  }
+  std::vector<MemberSpec> specs(members.size());
+  for (size_t i = 0; i < members.size(); ++i)
+    specs[i] = MemberSpec{members[i].name, sizes[i], members[i].fileTime, members[i].store};
 
   BuildOptions build;
   build.mode = mode;
   build.jobs = jobs;
   Progress progress("pack", total);
   build.progress = [&](uint64_t done, uint64_t all) { progress.Show(done, all); };
-  std::vector<uint8_t> image;
-  BuildReport report;
-  if (!BuildArchive(members, build, &image, &report)) {
-    if (report.error == BuildError::ArchiveTooLarge)
-      return Fail("pack", kExitUsage, out + ": the archive would take " + std::to_string(report.size) +
-                                          " bytes, more than the format's 4 GiB - 1");
-    return Fail("pack", kExitUsage, files[report.member] + ": " + DescribeBuildError(report.error));
-  }
   std::string error;
-  if (!WriteFileBytes(out, image, &error)) return Fail("pack", kExitIo, error);
+  SpoolFile spool(out, "spool");
+  if (!spool.Open(&error)) return Fail("pack", kExitIo, error);
+  ArchiveBuilder builder;
+  BuildReport report;
+  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(files[i], why); };
+  if (!builder.Prepare(specs, open, &spool, build, &report))
+    return ReportBuildFailure("pack", report, files, error);
+  OutputFile output(out);
+  if (!output.ok()) return Fail("pack", kExitIo, "cannot create " + out + ": " + LastCause());
+  if (!builder.Write([&](const uint8_t* data, size_t size) { return output.Write(data, size, &error); },
+                     &report))
+    return ReportBuildFailure("pack", report, files, error);
+  if (!output.Commit(&error)) return Fail("pack", kExitIo, error);
   return kExitOk;
 }
 
 int RunCompress(const std::vector<std::string>& args) {
   std::string in, out;
   CompressionMode mode = CompressionMode::Optimal;
-  for (const std::string& a : args) {
+  unsigned jobs = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--fast") {
       mode = CompressionMode::Fast;
+    } else if (a == "-j") {
+      uint32_t n = 0;
+      if (i + 1 >= args.size() || !ParseSize(args[i + 1], &n) || n == 0 || n > kMaxJobs)
+        return Fail("compress", kExitUsage, "-j needs a number of jobs from 1 to " + std::to_string(kMaxJobs));
+      jobs = n;
+      ++i;
     } else if (a.size() > 1 && a[0] == '-') {
       return Fail("compress", kExitUsage, "unknown option " + a + " (see qa2 compress --help)");
     } else if (in.empty()) {
@@ -163,16 +176,40 @@ int RunCompress(const std::vector<std::string>& args) {
     }
   }
   if (in.empty() || out.empty())
-    return Fail("compress", kExitUsage, "expects IN OUT [--fast] (see qa2 compress --help)");
-  std::vector<uint8_t> data;
+    return Fail("compress", kExitUsage, "expects IN OUT [--fast] [-j N] (see qa2 compress --help)");
   std::string error;
-  if (!ReadFileBytes(in, &data, &error)) return Fail("compress", kExitIo, error);
-  Progress progress("compress", data.size());
-  CompressedStream stream;
-  if (!CompressArchiveStream(data.data(), data.size(), mode, &stream,
-                             [&](size_t done) { progress.Show(done, data.size()); }))
-    return Fail("compress", kExitUsage, in + ": larger than the compressor takes (4 GiB)");
-  if (!WriteFileBytes(out, stream.bytes, &error)) return Fail("compress", kExitIo, error);
+  std::unique_ptr<MemberReader> reader = OpenMemberFile(in, &error);
+  if (!reader) return Fail("compress", kExitIo, error);
+  std::error_code ec;
+  const uint64_t total = std::filesystem::file_size(std::filesystem::u8path(in), ec);
+  if (ec) return Fail("compress", kExitIo, "cannot read " + in + ": " + ec.message());
+  if (total > kMaxCompressInput)
+    return Fail("compress", kExitUsage, in + ": larger than the compressor takes (4 GiB - 16 bytes)");
+  OutputFile output(out);
+  if (!output.ok()) return Fail("compress", kExitIo, "cannot create " + out + ": " + LastCause());
+  Progress progress("compress", total);
+  StreamCompressor compressor(mode, jobs,
+                              [&](const uint8_t* data, size_t size) { return output.Write(data, size, &error); });
+  std::vector<uint8_t> buffer(size_t(1) << 20);
+  for (;;) {
+    size_t got = 0;
+    if (!reader->Read(buffer.data(), buffer.size(), &got, &error)) return Fail("compress", kExitIo, error);
+    if (got == 0) break;
+    if (!compressor.Write(buffer.data(), got)) break;
+    progress.Show(compressor.inputBytes(), total);
+  }
+  if (compressor.error() == CompressError::None) compressor.Finish();
+  switch (compressor.error()) {
+    case CompressError::None:
+      break;
+    case CompressError::TooLarge:
+      return Fail("compress", kExitUsage, in + ": larger than the compressor takes (4 GiB - 16 bytes)");
+    case CompressError::SinkFailed:
+      return Fail("compress", kExitIo, error);
+    case CompressError::OutOfMemory:
+      return Fail("compress", kExitInternal, "out of memory while compressing " + in);
+  }
+  if (!output.Commit(&error)) return Fail("compress", kExitIo, error);
   return kExitOk;
 }
 

@@ -1,0 +1,53 @@
+// Files as the archive builder reads and spools them, in pieces.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/builder.h"
+
+namespace qa2 {
+
+// Opens `path` for MemberReader; nullptr with *error ("cannot open PATH:
+// cause") when it cannot be read.
+std::unique_ptr<MemberReader> OpenMemberFile(const std::string& path, std::string* error);
+
+// A scratch file beside `near` (NEAR.~PID.KIND), removed when dropped.
+class SpoolFile : public BuildSpool {
+ public:
+  SpoolFile(const std::string& near, const char* kind);
+  ~SpoolFile() override;
+  // False with *error when the file cannot be created.
+  bool Open(std::string* error);
+  const std::string& path() const { return path_; }
+  bool Append(const uint8_t* data, size_t size, std::string* error) override;
+  uint64_t end() const override { return end_; }
+  void Truncate(uint64_t end) override { end_ = end; }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, std::string* error) override;
+  // Overwrites bytes already appended.
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error);
+  // Puts what is buffered into the file, for others to read.
+  bool Flush(std::string* error);
+  // Hands the bytes [0, end()) to `sink` in pieces.
+  bool CopyTo(const std::function<bool(const uint8_t*, size_t)>& sink, std::string* error);
+
+ private:
+  std::string path_;
+  std::fstream file_;
+  uint64_t end_ = 0;
+  bool created_ = false;
+};
+
+// Prints why ArchiveBuilder failed and returns the exit code: names 2,
+// input and spool 3, memory 4. `paths` are the members' files; `outputError`
+// what the output said when it refused bytes.
+int ReportBuildFailure(const char* command, const BuildReport& report, const std::vector<std::string>& paths,
+                       const std::string& outputError);
+
+// The cause of the last failed C library or stream call, for a message.
+std::string LastCause();
+
+}  // namespace qa2
