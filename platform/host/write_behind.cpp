@@ -37,7 +37,10 @@ bool WriteBehind::WriteOut(const uint8_t* data, uint32_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd_, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;  // a write that takes nothing: no room
+      return false;
+    }
     data += n;
     size -= uint32_t(n);
   }
@@ -47,6 +50,7 @@ bool WriteBehind::WriteOut(const uint8_t* data, uint32_t size) {
 void WriteBehind::Run() {
   uint64_t written = 0, stepStart = 0;
   bool failed = false;
+  int error = 0;
   for (int tail = 0;; tail = (tail + 1) % kSlots) {
     uint32_t size;
     {
@@ -58,6 +62,7 @@ void WriteBehind::Run() {
     if (size == 0) break;
     if (!failed) {
       failed = !WriteOut(memory_.get() + size_t(tail) * kSlotSize, size);
+      if (failed) error = errno ? errno : EIO;
       written += size;
 #ifdef SYNC_FILE_RANGE_WRITE
       if (!failed && written - stepStart >= kFlushStep) {
@@ -74,7 +79,10 @@ void WriteBehind::Run() {
 #endif
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failed) failed_ = true;
+    if (failed && !failed_) {
+      failed_ = true;
+      error_ = error;
+    }
     --filled_;
     changed_.notify_all();
   }
@@ -98,7 +106,7 @@ bool WriteBehind::Write(const void* data, uint32_t size) {
   if (finished_) return false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failed_) return false;
+    if (failed_) return Failed();
   }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {
@@ -110,7 +118,12 @@ bool WriteBehind::Write(const void* data, uint32_t size) {
     if (fill_ == kSlotSize) Post();
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  return !failed_;
+  return failed_ ? Failed() : true;
+}
+
+bool WriteBehind::Failed() const {
+  errno = error_;
+  return false;
 }
 
 bool WriteBehind::Finish() {
@@ -122,7 +135,7 @@ bool WriteBehind::Finish() {
   changed_.wait(lock, [&] { return ended_; });
   lock.unlock();
   thread_.join();
-  return !failed_;
+  return failed_ ? Failed() : true;
 }
 
 }  // namespace platform

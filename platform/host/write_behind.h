@@ -30,7 +30,8 @@ class WriteBehind {
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // Takes `size` bytes over. False once any write has failed.
+  // Takes `size` bytes over. False once any write has failed, with errno
+  // set to that write's error, as a write of the caller's own would.
   bool Write(const void* data, uint32_t size);
   // Waits until every piece is written (not flushed: the caller syncs);
   // true when all were. Called at most once; Write is not called after it.
@@ -42,6 +43,9 @@ class WriteBehind {
   // Hands the buffer being filled over; waits while every buffer is taken.
   void Post();
   bool WriteOut(const uint8_t* data, uint32_t size);
+  // Sets errno to the failed write's error; returns false. Under mutex_ or
+  // after the thread has ended.
+  bool Failed() const;
 
   const int fd_;
   std::unique_ptr<uint8_t[]> memory_;
@@ -52,6 +56,7 @@ class WriteBehind {
   uint32_t sizes_[kSlots] = {};  // 0: the end
   int filled_ = 0;               // buffers handed over, not yet written
   bool failed_ = false;
+  int error_ = 0;  // errno of the failed write, set again for the caller
   bool stop_ = false;
   bool ended_ = false;
   // The caller's own:

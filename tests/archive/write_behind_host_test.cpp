@@ -2,6 +2,7 @@
 // in order, a dropped replacement leaves nothing, a write refused on the
 // thread shows at the next Write or at Commit, and scripted failures still
 // hit the same call.
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -113,7 +114,10 @@ TEST_F(WriteBehindTest, RefusedWriteOnTheThreadShowsAtTheNextWriteOrAtCommit) {
     auto file = os_.BeginReplacement("X:\\OUT.BIN");
     ASSERT_NE(file, nullptr);
     for (int i = 0; i < 3; ++i) file->Write(piece.data(), kSlot);
+    errno = 0;
     EXPECT_FALSE(file->Commit(&kTime));
+    // The thread's error reaches the caller, who names it ("File too large").
+    EXPECT_EQ(errno, EFBIG);
   }
   EXPECT_EQ(ReadTestFile(dir_ / "OUT.BIN"), "old content");
   EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"OUT.BIN"});
@@ -124,8 +128,10 @@ TEST_F(WriteBehindTest, RefusedWriteOnTheThreadShowsAtTheNextWriteOrAtCommit) {
     auto file = os_.BeginReplacement("X:\\OUT.BIN");
     ASSERT_NE(file, nullptr);
     int refusedAt = 0;
+    errno = 0;
     for (int i = 1; i <= 64 && !refusedAt; ++i)
       if (!file->Write(piece.data(), kSlot)) refusedAt = i;
+    EXPECT_EQ(errno, EFBIG);
     EXPECT_GT(refusedAt, 3);
     EXPECT_LE(refusedAt, 3 + 2 * platform::WriteBehind::kSlots);
     EXPECT_FALSE(file->Commit(&kTime));
