@@ -31,13 +31,4 @@ bool FindUpdateResource(const uint8_t* data, size_t size, size_t* offset, size_t
   return true;
 }
 
-bool ArchiveImageFromFile(std::vector<uint8_t>* bytes, std::string* error) {
-  if (!pe::LooksLikePe(bytes->data(), bytes->size())) return true;
-  size_t offset = 0, length = 0;
-  if (!FindUpdateResource(bytes->data(), bytes->size(), &offset, &length, error)) return false;
-  std::vector<uint8_t> archive(bytes->begin() + offset, bytes->begin() + offset + length);
-  bytes->swap(archive);
-  return true;
-}
-
 }  // namespace qa2

@@ -17,8 +17,4 @@ constexpr uint16_t kUpdateResourceLanguage = 1041;
 bool FindUpdateResource(const uint8_t* data, size_t size, size_t* offset, size_t* length,
                         std::string* error);
 
-// Turns a file's bytes into the archive image: a PE file ("MZ") is replaced
-// by its "UPDATE" 102 resource; anything else is left as it is.
-bool ArchiveImageFromFile(std::vector<uint8_t>* bytes, std::string* error);
-
 }  // namespace qa2
