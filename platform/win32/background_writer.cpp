@@ -6,8 +6,8 @@
 
 namespace platform {
 
-std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file) {
-  std::unique_ptr<BackgroundWriter> writer(new BackgroundWriter(file));
+std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file, HANDLE flushFile) {
+  std::unique_ptr<BackgroundWriter> writer(new BackgroundWriter(file, flushFile));
   writer->memory_ = static_cast<uint8_t*>(
       VirtualAlloc(nullptr, SIZE_T(kSlots) * kSlotSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   // One count beyond the buffers: the stop signal of a full queue.
@@ -17,6 +17,13 @@ std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file) {
   writer->thread_ = CreateThread(nullptr, 64 * 1024, ThreadProc, writer.get(),
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (!writer->thread_) return nullptr;
+  if (flushFile != INVALID_HANDLE_VALUE) {
+    // Without this thread the flushes are the writer's own.
+    writer->flushWanted_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (writer->flushWanted_)
+      writer->flusher_ = CreateThread(nullptr, 64 * 1024, FlushThreadProc, writer.get(),
+                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  }
   return writer;
 }
 
@@ -29,6 +36,13 @@ BackgroundWriter::~BackgroundWriter() {
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
   }
+  if (flusher_) {
+    InterlockedExchange(&stop_, 1);
+    SetEvent(flushWanted_);
+    WaitForSingleObject(flusher_, INFINITE);
+    CloseHandle(flusher_);
+  }
+  if (flushWanted_) CloseHandle(flushWanted_);
   if (filled_) CloseHandle(filled_);
   if (free_) CloseHandle(free_);
   if (memory_) VirtualFree(memory_, 0, MEM_RELEASE);
@@ -39,6 +53,21 @@ DWORD WINAPI BackgroundWriter::ThreadProc(void* self) {
   return 0;
 }
 
+DWORD WINAPI BackgroundWriter::FlushThreadProc(void* self) {
+  static_cast<BackgroundWriter*>(self)->RunFlushes();
+  return 0;
+}
+
+void BackgroundWriter::RunFlushes() {
+  // Steps written during a flush make one flush after it: the event holds
+  // one signal at most.
+  for (;;) {
+    WaitForSingleObject(flushWanted_, INFINITE);
+    if (stop_) return;
+    if (!FlushFileBuffers(flushFile_)) InterlockedExchange(&failed_, 1);
+  }
+}
+
 void BackgroundWriter::Run() {
   uint64_t unflushed = 0;
   for (int tail = 0;; tail = (tail + 1) % kSlots) {
@@ -46,19 +75,19 @@ void BackgroundWriter::Run() {
     if (stop_) return;
     const uint32_t size = sizes_[tail];
     bool ok = !failed_;
-    if (size == 0) {
-      if (ok && !FlushFileBuffers(file_)) InterlockedExchange(&failed_, 1);
-      return;
-    }
+    if (size == 0) return;
     if (ok) {
       DWORD written = 0;
       ok = WriteFile(file_, memory_ + SIZE_T(tail) * kSlotSize, size, &written, nullptr) &&
            written == size;
-      // Flushed as it goes: the flush before the rename then waits for one
-      // step's worth at most.
+      // Flushed as it goes: the flush before the rename then waits for a
+      // step's worth or two at most.
       if (ok && (unflushed += size) >= kFlushStep) {
         unflushed = 0;
-        ok = FlushFileBuffers(file_) != FALSE;
+        if (flusher_)
+          SetEvent(flushWanted_);
+        else
+          ok = FlushFileBuffers(file_) != FALSE;
       }
       if (!ok) InterlockedExchange(&failed_, 1);
     }
@@ -96,6 +125,11 @@ bool BackgroundWriter::Write(const void* data, uint32_t size) {
   return !failed_;
 }
 
+void BackgroundWriter::StopFlushes() {
+  InterlockedExchange(&stop_, 1);
+  SetEvent(flushWanted_);
+}
+
 bool BackgroundWriter::Finish() {
   if (finished_) return false;
   finished_ = true;
@@ -103,6 +137,13 @@ bool BackgroundWriter::Finish() {
   if (!ok) return false;
   CloseHandle(thread_);
   thread_ = nullptr;
+  if (flusher_) {
+    // A flush under way ends first; one still wanted is the caller's last.
+    StopFlushes();
+    if (!WaitHandlingMessages(flusher_)) return false;
+    CloseHandle(flusher_);
+    flusher_ = nullptr;
+  }
   return !failed_;
 }
 

@@ -12,17 +12,22 @@ namespace platform {
 
 // Pieces are copied into a few buffers of its own (kSlots of kSlotSize
 // bytes: memory stays bounded whatever the file's size) and written in
-// order, with FlushFileBuffers every kFlushStep bytes. A caller that finds
+// order. Every kFlushStep bytes the file is flushed: given a second handle
+// of the same file, by a thread of its own while the writes go on (a flush
+// of a step takes as long as the disk needs for it, longer than the caller
+// needs to fill every buffer), else between two writes. A caller that finds
 // every buffer taken, or waits for the end, keeps handling its thread's
-// messages meanwhile. The handle stays the caller's; it must outlive this.
+// messages meanwhile. The handles stay the caller's; they must outlive this.
 class BackgroundWriter {
  public:
   static constexpr uint32_t kSlotSize = 1u << 20;
   static constexpr int kSlots = 4;
   static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
 
-  // nullptr when the thread or its buffers cannot be had.
-  static std::unique_ptr<BackgroundWriter> Start(HANDLE file);
+  // nullptr when the thread or its buffers cannot be had. `flushFile`, a
+  // handle of the same file with write access, or INVALID_HANDLE_VALUE.
+  static std::unique_ptr<BackgroundWriter> Start(HANDLE file,
+                                                 HANDLE flushFile = INVALID_HANDLE_VALUE);
   // Stops the thread; pieces not yet written are dropped.
   ~BackgroundWriter();
   BackgroundWriter(const BackgroundWriter&) = delete;
@@ -30,20 +35,27 @@ class BackgroundWriter {
 
   // Hands `size` bytes over. False once any write or flush has failed.
   bool Write(const void* data, uint32_t size);
-  // Waits until every piece is written and flushed; true when all were.
+  // Waits until every piece is written and every flush begun has ended;
+  // true when all succeeded. The file's last step is the caller's to flush.
   // Called at most once; Write is not called after it.
   bool Finish();
 
  private:
-  explicit BackgroundWriter(HANDLE file) : file_(file) {}
+  BackgroundWriter(HANDLE file, HANDLE flushFile) : file_(file), flushFile_(flushFile) {}
   static DWORD WINAPI ThreadProc(void* self);
+  static DWORD WINAPI FlushThreadProc(void* self);
   void Run();
+  void RunFlushes();
+  void StopFlushes();
   // Waits for `object`, handling messages meanwhile; false if waiting failed.
   static bool WaitHandlingMessages(HANDLE object);
   bool Post(const void* data, uint32_t size);
 
   HANDLE file_;
+  HANDLE flushFile_;
   HANDLE thread_ = nullptr;
+  HANDLE flusher_ = nullptr;     // the flushing thread, with flushFile_
+  HANDLE flushWanted_ = nullptr;  // auto-reset: another step was written
   HANDLE filled_ = nullptr;  // semaphore: pieces handed over, not yet taken
   HANDLE free_ = nullptr;    // semaphore: buffers the caller may fill
   uint8_t* memory_ = nullptr;

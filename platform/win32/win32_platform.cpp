@@ -174,7 +174,11 @@ class Win32Replacement : public ReplacementFile {
     // the next one; a file of one piece starts no thread.
     if (writer_) return writer_->Write(data, size);
     if (pieces_++ == 1) {
-      writer_ = BackgroundWriter::Start(file_);
+      // A handle of its own for the flushes: writes and flushes through one
+      // handle opened for synchronous use take turns.
+      flushFile_ = CreateFileW(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      writer_ = BackgroundWriter::Start(file_, flushFile_);
       if (writer_) return writer_->Write(data, size);
     }
     DWORD written = 0;
@@ -226,13 +230,16 @@ class Win32Replacement : public ReplacementFile {
   int pieces_ = 0;
   std::unique_ptr<BackgroundWriter> writer_;
   bool Close() {
-    writer_.reset();  // before the handle it writes to goes
+    writer_.reset();  // before the handles it writes to and flushes go
+    if (flushFile_ != INVALID_HANDLE_VALUE) CloseHandle(flushFile_);
+    flushFile_ = INVALID_HANDLE_VALUE;
     if (file_ == INVALID_HANDLE_VALUE) return true;
     bool ok = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;
     return ok;
   }
   HANDLE file_;
+  HANDLE flushFile_ = INVALID_HANDLE_VALUE;
   std::wstring temp_, destination_;
   DWORD attributes_;
   bool placed_ = false;
@@ -293,13 +300,15 @@ std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destin
       (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return nullptr;
   // Beside the destination, so that the final rename stays on one volume;
-  // no sharing, so that no other copy deletes it while it is written.
+  // shared for writing only (the flushes take a second handle), so that no
+  // other copy deletes or renames it while it is written.
   // Created new and never opened through a reparse point: a file or link
   // planted at this name makes the write fail instead of redirecting it.
   wchar_t suffix[24];
   swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
   std::wstring temp = destination + suffix;
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32Replacement>(file, temp, destination, existing);

@@ -1,8 +1,9 @@
 // The writer thread of the Win32 replacement on its own: a write that the
 // system refuses shows in Write or Finish and never leaves the caller
 // waiting; a writer dropped with pieces queued stops and leaves a beginning
-// of the file in order; one that finishes leaves all of it. A program of its
-// own: the writer is internal to the Win32 platform.
+// of the file in order; one that finishes leaves all of it, also when a
+// second handle takes the flushes, whose failure shows in Finish. A program
+// of its own: the writer is internal to the Win32 platform.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,8 +30,13 @@ std::string ReadAll(const char* path) {
   return out;
 }
 
-HANDLE Create(const char* path, DWORD access) {
-  return CreateFileA(path, access, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE Create(const char* path, DWORD access, DWORD share = 0) {
+  return CreateFileA(path, access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE Reopen(const char* path, DWORD access) {
+  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -78,11 +84,44 @@ int main() {
       const size_t n = content.size() - done < piece ? content.size() - done : piece;
       ok = writer->Write(content.data() + done, uint32_t(n)) && ok;
     }
-    Check(ok && writer->Finish(), "every piece written and flushed");
+    Check(ok && writer->Finish(), "every piece written");
     Check(!writer->Write("x", 1), "nothing is taken after Finish");
     writer.reset();
     CloseHandle(file);
     Check(ReadAll(path.c_str()) == content, "the file holds the pieces in order");
+  }
+  // Enough for several flushes on the flushing thread.
+  std::string large(3 * BackgroundWriter::kFlushStep + 12345, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = char(i * 7 + (i >> 20));
+  auto writeAll = [&](BackgroundWriter* writer) {
+    bool ok = true;
+    for (size_t done = 0; done < large.size(); done += piece) {
+      const size_t n = large.size() - done < piece ? large.size() - done : piece;
+      ok = writer->Write(large.data() + done, uint32_t(n)) && ok;
+    }
+    return ok;
+  };
+  {
+    HANDLE file = Create(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE flushFile = Reopen(path.c_str(), GENERIC_WRITE);
+    Check(flushFile != INVALID_HANDLE_VALUE, "a second handle for the flushes opens");
+    auto writer = BackgroundWriter::Start(file, flushFile);
+    Check(writeAll(writer.get()) && writer->Finish(), "written with flushes on their own thread");
+    writer.reset();
+    CloseHandle(flushFile);
+    CloseHandle(file);
+    Check(ReadAll(path.c_str()) == large, "the file holds every piece in order");
+  }
+  {
+    // Flushes need write access: through this handle every one fails.
+    HANDLE file = Create(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE flushFile = Reopen(path.c_str(), GENERIC_READ);
+    auto writer = BackgroundWriter::Start(file, flushFile);
+    const bool ok = writeAll(writer.get());
+    Check(!(ok && writer->Finish()), "a refused flush shows in Write or Finish");
+    writer.reset();
+    CloseHandle(flushFile);
+    CloseHandle(file);
   }
   DeleteFileA(path.c_str());
   std::printf("%d passed, %d failed\n", passed, failed);
