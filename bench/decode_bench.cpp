@@ -12,6 +12,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,11 +44,17 @@ double ClockHz() {
 }
 
 // The thread's CPU time, not the wall clock: the machine is shared, and a
-// pass that loses its core for a while would otherwise count the wait.
+// pass that loses its core for a while would otherwise count the wait. On
+// Windows (the 32-bit build, run under Wine) thread times come in ticks of
+// 10 ms or more, coarser than a pass: there it is the wall clock.
 double CpuSeconds() {
+#ifdef _WIN32
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+#else
   timespec t;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return double(t.tv_sec) + t.tv_nsec * 1e-9;
+#endif
 }
 
 template <typename F>
