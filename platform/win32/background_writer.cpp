@@ -11,9 +11,9 @@ std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file, HANDLE fl
   writer->memory_ = static_cast<uint8_t*>(
       VirtualAlloc(nullptr, SIZE_T(kSlots) * kSlotSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   // One count beyond the buffers: the stop signal of a full queue.
-  writer->filled_ = CreateSemaphoreA(nullptr, 0, kSlots + 1, nullptr);
-  writer->free_ = CreateSemaphoreA(nullptr, kSlots, kSlots, nullptr);
-  if (!writer->memory_ || !writer->filled_ || !writer->free_) return nullptr;
+  writer->filledSignal_ = CreateSemaphoreA(nullptr, 0, kSlots + 1, nullptr);
+  writer->freeSignal_ = CreateSemaphoreA(nullptr, 0, kSlots, nullptr);
+  if (!writer->memory_ || !writer->filledSignal_ || !writer->freeSignal_) return nullptr;
   writer->thread_ = CreateThread(nullptr, 64 * 1024, ThreadProc, writer.get(),
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (!writer->thread_) return nullptr;
@@ -30,7 +30,7 @@ std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file, HANDLE fl
 BackgroundWriter::~BackgroundWriter() {
   if (thread_) {
     InterlockedExchange(&stop_, 1);
-    ReleaseSemaphore(filled_, 1, nullptr);
+    WakeWriter();
     // A write or flush under way is let finish: the handle must not be
     // closed under it.
     WaitForSingleObject(thread_, INFINITE);
@@ -43,8 +43,8 @@ BackgroundWriter::~BackgroundWriter() {
     CloseHandle(flusher_);
   }
   if (flushWanted_) CloseHandle(flushWanted_);
-  if (filled_) CloseHandle(filled_);
-  if (free_) CloseHandle(free_);
+  if (filledSignal_) CloseHandle(filledSignal_);
+  if (freeSignal_) CloseHandle(freeSignal_);
   if (memory_) VirtualFree(memory_, 0, MEM_RELEASE);
 }
 
@@ -71,7 +71,7 @@ void BackgroundWriter::RunFlushes() {
 void BackgroundWriter::Run() {
   uint64_t unflushed = 0;
   for (int tail = 0;; tail = (tail + 1) % kSlots) {
-    WaitForSingleObject(filled_, INFINITE);
+    TakePiece();
     if (stop_) return;
     const uint32_t size = sizes_[tail];
     bool ok = !failed_;
@@ -91,8 +91,20 @@ void BackgroundWriter::Run() {
       }
       if (!ok) InterlockedExchange(&failed_, 1);
     }
-    ReleaseSemaphore(free_, 1, nullptr);
+    GiveBack();
   }
+}
+
+void BackgroundWriter::TakePiece() {
+  if (InterlockedDecrement(&filled_) < 0) WaitForSingleObject(filledSignal_, INFINITE);
+}
+
+void BackgroundWriter::GiveBack() {
+  if (InterlockedIncrement(&free_) <= 0) ReleaseSemaphore(freeSignal_, 1, nullptr);
+}
+
+void BackgroundWriter::WakeWriter() {
+  if (InterlockedIncrement(&filled_) <= 0) ReleaseSemaphore(filledSignal_, 1, nullptr);
 }
 
 bool BackgroundWriter::WaitHandlingMessages(HANDLE object) {
@@ -100,16 +112,20 @@ bool BackgroundWriter::WaitHandlingMessages(HANDLE object) {
     DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) return true;
     if (r != WAIT_OBJECT_0 + 1) return false;
-    Win32().PumpPendingMessages();
+    PumpQueuedMessages();  // input woke the wait: it must be taken
   }
 }
 
 bool BackgroundWriter::Post(const void* data, uint32_t size) {
-  if (!WaitHandlingMessages(free_)) return false;
+  if (InterlockedDecrement(&free_) < 0 && !WaitHandlingMessages(freeSignal_)) {
+    // The count stays taken: nothing more is posted after a failed wait.
+    finished_ = true;
+    return false;
+  }
   if (size) std::memcpy(memory_ + SIZE_T(head_) * kSlotSize, data, size);
   sizes_[head_] = size;
   head_ = (head_ + 1) % kSlots;
-  ReleaseSemaphore(filled_, 1, nullptr);
+  WakeWriter();
   return true;
 }
 

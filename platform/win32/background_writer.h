@@ -50,14 +50,24 @@ class BackgroundWriter {
   // Waits for `object`, handling messages meanwhile; false if waiting failed.
   static bool WaitHandlingMessages(HANDLE object);
   bool Post(const void* data, uint32_t size);
+  // The writer's side of the queue: a piece to take, and a buffer given back.
+  void TakePiece();
+  void GiveBack();
+  void WakeWriter();
 
   HANDLE file_;
   HANDLE flushFile_;
   HANDLE thread_ = nullptr;
   HANDLE flusher_ = nullptr;     // the flushing thread, with flushFile_
   HANDLE flushWanted_ = nullptr;  // auto-reset: another step was written
-  HANDLE filled_ = nullptr;  // semaphore: pieces handed over, not yet taken
-  HANDLE free_ = nullptr;    // semaphore: buffers the caller may fill
+  // The queue's two counts, each kept by interlocked operations and backed
+  // by a semaphore that only a side that must sleep waits on: a wait or a
+  // signal is a round trip to the server under Wine, and one per piece on
+  // each side kept the caller waiting for a third of its time.
+  volatile LONG filled_ = 0;           // pieces handed over, not yet taken; -1: the writer sleeps
+  volatile LONG free_ = kSlots;        // buffers the caller may fill; -1: the caller sleeps
+  HANDLE filledSignal_ = nullptr;
+  HANDLE freeSignal_ = nullptr;
   uint8_t* memory_ = nullptr;
   uint32_t sizes_[kSlots] = {};  // 0: the end, flush and stop
   int head_ = 0;                 // the caller's next buffer

@@ -314,6 +314,21 @@ std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destin
   return std::make_unique<Win32Replacement>(file, temp, destination, existing);
 }
 
+void PumpQueuedMessages() {
+  // Bounded, so that a message that keeps coming back cannot hold the
+  // update up; what is left waits for the next call.
+  MSG msg;
+  for (int n = 0; n < 256 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(int(msg.wParam));  // the modal loop must still see it
+      return;
+    }
+    if (runningDialog && IsDialogMessageA(runningDialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
 class Win32Platform : public Platform {
  public:
   uint32_t GetFileAttributes(const char* path) override { return GetFileAttributesA(path); }
@@ -487,23 +502,24 @@ class Win32Platform : public Platform {
     ::SetCursor(LoadCursorA(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
   }
   void PumpPendingMessages() override {
-    // Bounded, so that a message that keeps coming back cannot hold the
-    // update up; what is left waits for the next call.
-    MSG msg;
-    for (int n = 0; n < 256 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
-      if (msg.message == WM_QUIT) {
-        PostQuitMessage(int(msg.wParam));  // the modal loop must still see it
-        return;
-      }
-      if (runningDialog && IsDialogMessageA(runningDialog, &msg)) continue;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+    // Called between pieces of work, which at disk speed come every
+    // millisecond or so: a look at the queue (a round trip to the server
+    // under Wine) every few milliseconds answers the player as well.
+    const DWORD now = GetTickCount();
+    if (pumped_ && now - lastPump_ < kPumpInterval) return;
+    pumped_ = true;
+    lastPump_ = now;
+    PumpQueuedMessages();
   }
   intptr_t RunDialog(int templateId, DialogHandler& handler) override {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,
                            UpdateDialogProc, reinterpret_cast<LPARAM>(&handler));
   }
+
+ private:
+  static constexpr DWORD kPumpInterval = 5;  // ms
+  bool pumped_ = false;
+  DWORD lastPump_ = 0;
 };
 
 Platform& Win32() {

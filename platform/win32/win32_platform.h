@@ -23,6 +23,10 @@ namespace platform {
 // The real implementation (the default Os() in the Win32 build).
 Platform& Win32();
 
+// Handles the messages queued for this thread now (Win32().PumpPendingMessages
+// looks at the queue only every few milliseconds).
+void PumpQueuedMessages();
+
 // The wide path that passes MAX_PATH ("\\?\C:\..." or "\\?\UNC\...") of
 // any wide path, made full.
 bool LongWidePath(const std::wstring& path, std::wstring* out);
