@@ -119,6 +119,67 @@ TEST(DecoderTest, LongCopyLengthsAndDistancesAtTheirSeams) {
   EXPECT_EQ(Decode(w.bytes(), expected.size()), expected);
 }
 
+// Every kind of copy code starting at every bit of its flag word (the
+// literals before it move it along): whole in the word, decoded in one table
+// step or two, or running into the next word before or after its data byte.
+TEST(DecoderTest, EveryCopyFormAtEveryBitOfItsWord) {
+  const size_t lengths[] = {3, 4, 5, 6, 7, 8, 10, 11, 18, 26, 27, 100};
+  const size_t distances[] = {1, 8, 255, 256, 512, 513, 1024, 1025, 2048, 2049, 4096, 4097, 8192};
+  const size_t shortDistances[] = {1, 256, 257, 2303};
+  std::mt19937 rng(11);
+  std::string expected;
+  StreamWriter w;
+  for (int i = 0; i < 8192; ++i) {
+    expected.push_back(char(rng()));
+    w.Literal(uint8_t(expected.back()));
+  }
+  for (int offset = 0; offset < 34; ++offset) {
+    auto literals = [&] {
+      for (int i = 0; i < offset; ++i) {
+        expected.push_back(char(rng()));
+        w.Literal(uint8_t(expected.back()));
+      }
+    };
+    for (size_t d : distances) {
+      for (size_t n : lengths) {
+        literals();
+        w.LongCopy(d, n);
+        ReferenceCopy(expected, d, n);
+      }
+    }
+    for (size_t d : shortDistances) {
+      literals();
+      w.ShortCopy(d);
+      ReferenceCopy(expected, d, 2);
+    }
+  }
+  w.End();
+  DecodeResult r;
+  EXPECT_EQ(Decode(w.bytes(), expected.size(), &r), expected);
+  EXPECT_EQ(r.consumed, w.bytes().size());
+}
+
+// A stream stored with bytes after its end (a member whose stored size
+// is larger than its stream): the end code is met far from the end of the
+// source, where the fast path decodes, at every bit of its word.
+TEST(DecoderTest, EndCodeStopsTheStreamWithBytesAfterIt) {
+  for (int offset = 0; offset < 34; ++offset) {
+    StreamWriter w;
+    std::string expected;
+    for (int i = 0; i < 600 + offset; ++i) {
+      expected.push_back(char('a' + i % 7));
+      w.Literal(uint8_t(expected.back()));
+    }
+    w.End();
+    Bytes stream = w.bytes();
+    const size_t streamSize = stream.size();
+    stream.resize(streamSize + 200, 0xFF);  // more copies and literals, were they read
+    DecodeResult r;
+    EXPECT_EQ(Decode(stream, 4096, &r), expected) << "offset " << offset;
+    EXPECT_EQ(r.consumed, streamSize) << "offset " << offset;
+  }
+}
+
 TEST(DecoderTest, CodeEndingOnThirtySecondBitPutsNextWordAfterItsDataBytes) {
   // 29 literals, then a long copy: bits 30 and 31 are its 0 0, bit 32 the
   // distance prefix 1; its data byte follows, then the word with bit x.
