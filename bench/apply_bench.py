@@ -241,27 +241,11 @@ def main():
         digest(member)
         out = os.path.join(cache, "out")
         for i in range(ROUNDS):
-            # dd of the same bytes, read from the page cache.
-            subprocess.run(["rm", "-rf", out], check=True)
-            os.makedirs(out)
-            sync()
-            started = time.time()
-            subprocess.run(["dd", "if=" + member, "of=" + os.path.join(out, MEMBER), "bs=1M", "conv=fsync"],
-                           check=True, capture_output=True)
-            figures.setdefault("dd", []).append(time.time() - started)
+            figures.setdefault("dd", []).append(time_dd(member, out))
             for mode, archive in archives.items():
                 for label, stub, qa2 in variants:
-                    # qa2 extract, natively.
-                    subprocess.run(["rm", "-rf", out], check=True)
-                    os.makedirs(out)
-                    digest(archive)  # in the page cache, as a mapped resource would be
-                    sync()
-                    started = time.time()
-                    subprocess.run([qa2, "extract", archive, "-C", out, MEMBER], check=True,
-                                   stdout=subprocess.DEVNULL)
-                    figures.setdefault("%sqa2 extract, %s" % (label, mode), []).append(time.time() - started)
-                    if i == 0 and digest(os.path.join(out, MEMBER)) != want:
-                        raise Failure("qa2 extract wrote other bytes")
+                    figures.setdefault("%sqa2 extract, %s" % (label, mode), []).append(
+                        time_extract(qa2, archive, out, want, i == 0))
                     # UPDATE.EXE under Wine.
                     subprocess.run(["rm", "-rf", out], check=True)
                     if os.path.exists(target):

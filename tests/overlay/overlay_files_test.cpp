@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "tests/support/folder_snapshot.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -25,17 +26,7 @@ void Put(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-// Every file and folder below `root` with its size, time and permissions.
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    std::string state = std::to_string(int(e.status().permissions())) + " " +
-                        std::to_string(e.last_write_time().time_since_epoch().count());
-    if (e.is_regular_file()) state += " " + std::to_string(e.file_size());
-    out[e.path().u8string()] = state;
-  }
-  return out;
-}
+using test_support::Snapshot;
 
 std::string ReadAll(OverlayFiles& files, const std::string& path) {
   std::string content;

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "tests/support/temp_folder.h"
+#include "tests/support/text_output.h"
 
 namespace {
 
@@ -28,28 +29,13 @@ struct Outcome {
 
 Outcome Check(const fs::path& dir) {
   Outcome o;
-  std::FILE* out = std::tmpfile();
-  o.summary = qa2::CheckUpdateFolder(dir.u8string(), out);
-  std::rewind(out);
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, out)) > 0) o.output.append(chunk, n);
-  std::fclose(out);
+  o.output = test_support::CapturedOutput(
+      [&](std::FILE* out) { o.summary = qa2::CheckUpdateFolder(dir.u8string(), out); });
   return o;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int Count(const std::string& output, const char* severity) {
-  int n = 0;
-  for (size_t at = 0; (at = output.find(severity, at)) != std::string::npos; ++at) ++n;
-  return n;
-}
+using test_support::Count;
+using test_support::ReadText;
 
 TEST(CheckTest, EachCaseGivesItsReports) {
   bool update = std::getenv("QA_UPDATE_EXPECTED") != nullptr;

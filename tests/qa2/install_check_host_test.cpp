@@ -17,6 +17,7 @@
 #include "settings/installation.h"
 #include "settings/settings.h"
 #include "tests/support/forwarding_platform.h"
+#include "tests/support/text_output.h"
 #include "tools/qa2/cp932.h"
 #include "updater/state.h"
 
@@ -34,28 +35,13 @@ struct Outcome {
 
 Outcome Check(const fs::path& dir) {
   Outcome o;
-  std::FILE* out = std::tmpfile();
-  o.summary = qa2::CheckInstallation(dir.u8string(), out);
-  std::rewind(out);
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, out)) > 0) o.output.append(chunk, n);
-  std::fclose(out);
+  o.output = test_support::CapturedOutput(
+      [&](std::FILE* out) { o.summary = qa2::CheckInstallation(dir.u8string(), out); });
   return o;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int Count(const std::string& output, const char* severity) {
-  int n = 0;
-  for (size_t at = 0; (at = output.find(severity, at)) != std::string::npos; ++at) ++n;
-  return n;
-}
+using test_support::Count;
+using test_support::ReadText;
 
 TEST(InstallCheckTest, EachCaseGivesItsReports) {
   bool update = std::getenv("QA_UPDATE_EXPECTED") != nullptr;

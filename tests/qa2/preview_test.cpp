@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/support/archive_image.h"
+#include "tests/support/folder_snapshot.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -26,16 +27,7 @@ constexpr char kSetupIni[] =
     "UninstExe=UNINST.EXE\r\nSetupBmp=A.BMP\r\nInstallSelects=1\r\nInstallTitle0=STD\r\n"
     "InstallFiles0=GAME.EXE\r\nShortcuts=0\r\nGameClass=GAMECLASS\r\nDiskCheckFile1=DISC1.CHK\r\n";
 
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    std::string state = std::to_string(int(e.status().permissions())) + " " +
-                        std::to_string(e.last_write_time().time_since_epoch().count());
-    if (e.is_regular_file()) state += " " + std::to_string(e.file_size());
-    out[e.path().u8string()] = state;
-  }
-  return out;
-}
+using test_support::Snapshot;
 
 class PreviewTest : public ::testing::Test {
  protected:

@@ -10,25 +10,12 @@
 
 #include "platform/win32/background_writer.h"
 #include "platform/win32/win32_platform.h"
+#include "tests/win32/check_support.h"
 
 namespace {
 
-int passed = 0, failed = 0;
-void Check(bool ok, const char* what) {
-  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-  ok ? ++passed : ++failed;
-}
-
-std::string ReadAll(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<none>";
-  std::string out;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-  CloseHandle(h);
-  return out;
-}
+using win32_check::Check;
+using win32_check::ReadAll;
 
 HANDLE Create(const char* path, DWORD access, DWORD share = 0) {
   return CreateFileA(path, access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -124,6 +111,5 @@ int main() {
     CloseHandle(file);
   }
   DeleteFileA(path.c_str());
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed ? 1 : 0;
+  return win32_check::Finish();
 }

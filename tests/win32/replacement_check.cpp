@@ -10,24 +10,12 @@
 #include <string>
 
 #include "platform/win32/win32_platform.h"
+#include "tests/win32/check_support.h"
 
 namespace {
 
-int passed = 0, failed = 0;
-void Check(bool ok, const char* what) {
-  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-  ok ? ++passed : ++failed;
-}
-
-std::string ReadAll(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<none>";
-  char buffer[256];
-  DWORD got = 0;
-  ReadFile(h, buffer, sizeof buffer, &got, nullptr);
-  CloseHandle(h);
-  return std::string(buffer, got);
-}
+using win32_check::Check;
+using win32_check::ReadAll;
 
 void WriteAll(const char* path, const std::string& text) {
   HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -121,6 +109,5 @@ int main() {
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(target.c_str());
   RemoveDirectoryA(dir.c_str());
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed ? 1 : 0;
+  return win32_check::Finish();
 }
