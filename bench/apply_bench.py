@@ -186,11 +186,16 @@ def native(size, cache):
     report(size, cache, figures, archives)
 
 
-def report(size, cache, figures, archives):
+def report(size, cache, figures, archives, wine=None):
+    """The table; `wine` is the line that tells which UPDATE.EXE ran how."""
     dd = best(figures["dd"])
     log("")
-    log("Applying a %d-byte member (the benchmark corpus repeated) on %s; best of %d" % (
-        size, fs_of(cache), ROUNDS))
+    title = "Applying a %d-byte member (the benchmark corpus repeated) on %s" % (size, fs_of(cache))
+    if wine is None:
+        log("%s; best of %d" % (title, ROUNDS))
+    else:
+        log(title)
+        log(wine)
     log("load average at the end: %s" % open("/proc/loadavg").read().strip())
     for name in ["dd"] + sorted(n for n in figures if n != "dd"):
         t = figures[name]
@@ -266,19 +271,10 @@ def main():
         run.cleanup()
         driver.close()
 
-    dd = best(figures["dd"])
-    log("")
-    log("Applying a %d-byte member (the benchmark corpus repeated) on %s" % (size, fs_of(cache)))
-    log("UPDATE.EXE: the %s build under %s Wine (%s); best of %d, seconds (MB/s, ratio to dd)" % (
-        "32-bit" if wine_mode == "win32" else "64-bit", "32-bit" if wine_mode == "win32" else "64-bit",
-        wine_version(), ROUNDS))
-    log("load average at the end: %s" % open("/proc/loadavg").read().strip())
-    for name in ["dd"] + sorted(n for n in figures if n != "dd"):
-        t = figures[name]
-        log("  %-30s %6.2f s  %6.0f MB/s  x%.2f   (runs: %s)" % (
-            name, best(t), size / best(t) / 1e6, best(t) / dd, " ".join("%.2f" % x for x in t)))
-    for mode, archive in archives.items():
-        log("  %s archive: %d bytes" % (mode, os.path.getsize(archive)))
+    bits = "32-bit" if wine_mode == "win32" else "64-bit"
+    report(size, cache, figures, archives,
+           "UPDATE.EXE: the %s build under %s Wine (%s); best of %d, seconds (MB/s, ratio to dd)" % (
+               bits, bits, wine_version(), ROUNDS))
 
 
 def hexpath(path):
