@@ -37,8 +37,7 @@ BackgroundWriter::~BackgroundWriter() {
     CloseHandle(thread_);
   }
   if (flusher_) {
-    InterlockedExchange(&stop_, 1);
-    SetEvent(flushWanted_);
+    StopFlushes();
     WaitForSingleObject(flusher_, INFINITE);
     CloseHandle(flusher_);
   }
