@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -310,6 +311,34 @@ TEST(DecoderTest, CopyFromBeforeTheOutputIsRefused) {
   EXPECT_EQ(DecodeArchiveStream(big.data(), big.size(), fast.bytes().data(), fast.bytes().size())
                 .error,
             DecodeError::BadDistance);
+}
+
+TEST(DecoderTest, CopyReachingOneBeforeTheStartIsRefusedUpToAWholeHistory) {
+  // The copies' check is left out once the output holds the longest
+  // distance: up to there, one byte too far must still be refused. Copies
+  // lead up to the last one, so that it may begin a round of the fast path;
+  // the literals before them put its code at every bit of its word.
+  for (size_t decoded = kDecodeHistory - 40; decoded < kDecodeHistory; ++decoded) {
+    for (size_t distance : {decoded, decoded + 1}) {
+      StreamWriter w;
+      const size_t literals = 1 + decoded % 32;
+      for (size_t i = 0; i < literals; ++i) w.Literal(uint8_t(i * 7));
+      for (size_t left = decoded - literals; left > 0;) {
+        size_t length = std::min<size_t>(282, left);
+        if (left - length > 0 && left - length < 3) length -= 3;
+        w.LongCopy(1, length);
+        left -= length;
+      }
+      w.LongCopy(distance, 3);
+      for (int i = 0; i < 100; ++i) w.Literal(uint8_t(i));
+      w.End();
+      std::vector<uint8_t> out(decoded + 103 + 1024);
+      const DecodeResult r = DecodeArchiveStream(out.data(), out.size(), w.bytes().data(),
+                                                 w.bytes().size());
+      EXPECT_EQ(r.error, distance > decoded ? DecodeError::BadDistance : DecodeError::None)
+          << decoded << " decoded, distance " << distance;
+    }
+  }
 }
 
 TEST(DecoderTest, StreamEndingEarlyReportsWhatItWrote) {
