@@ -308,8 +308,23 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
     ChunkedDecoder decoder(data, entry.storedSize, entry.fileSize, buffer.data(), buffer.size());
     const uint8_t* piece;
     size_t size;
-    while (decoder.Next(&piece, &size)) {
-      if (size > 0 && !file->Write(piece, uint32_t(size))) {
+    for (;;) {
+      // Decoded straight into a buffer that the file lends, when it does:
+      // the piece then goes to the disk without a copy. The history that
+      // later copies reach goes just before it.
+      uint32_t room = 0;
+      uint8_t* lent = file->Lend(uint32_t(kDecodeHistory), &room);
+      if (lent && room >= kChunkedDecoderMinBuffer) {
+        const size_t keep = decoder.HistorySize();
+        decoder.MoveTo(lent - keep, keep + room);
+      } else {
+        lent = nullptr;
+        decoder.MoveTo(buffer.data(), buffer.size());
+      }
+      if (!decoder.Next(&piece, &size)) break;
+      const bool written = size == 0 || (lent ? file->WriteLent(uint32_t(size))
+                                              : file->Write(piece, uint32_t(size)));
+      if (!written) {
         outcome.status = ExtractStatus::WriteFailed;
         return outcome;
       }

@@ -564,6 +564,15 @@ bool ChunkedDecoder::Next(const uint8_t** piece, size_t* size) {
   return *size > 0 || !finished_;
 }
 
+void ChunkedDecoder::MoveTo(uint8_t* buffer, size_t bufferSize) {
+  const size_t keep = HistorySize();
+  std::memmove(buffer, buffer_ + pos_ - keep, keep);
+  base_ += pos_ - keep;
+  pos_ = keep;
+  buffer_ = buffer;
+  bufferSize_ = bufferSize;
+}
+
 DecodeResult ChunkedDecoder::result() const {
   DecodeResult r;
   r.error = error_;

@@ -68,6 +68,13 @@ class ChunkedDecoder {
   // hands out nothing more, not even the part of its last piece before the
   // fault.
   bool Next(const uint8_t** piece, size_t* size);
+  // Decodes on in another buffer (at least kChunkedDecoderMinBuffer bytes),
+  // such as one that a file lends to be written from: the output that later
+  // copies may reach, HistorySize() bytes, is copied to its start, and the
+  // next piece begins right after it. The buffer left must still hold what
+  // the last piece put there; the two may be the same or overlap.
+  void MoveTo(uint8_t* buffer, size_t bufferSize);
+  size_t HistorySize() const { return pos_ < kDecodeHistory ? pos_ : kDecodeHistory; }
   // The verdict so far; final once Next has returned false.
   DecodeResult result() const;
 

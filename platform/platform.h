@@ -64,6 +64,22 @@ class ReplacementFile {
   virtual ~ReplacementFile() = default;
   // Appends `size` bytes. False on a failed or short write.
   virtual bool Write(const void* data, uint32_t size) = 0;
+  // A buffer of the file's own to make the next piece in, so that the piece
+  // goes to the disk without a copy: *room bytes from the pointer, and
+  // `before` bytes before it that the caller may use as it likes. nullptr
+  // when the file lends none; the caller then hands its pieces to Write.
+  // The same buffer until WriteLent or Write takes it.
+  virtual uint8_t* Lend(uint32_t before, uint32_t* room) {
+    (void)before;
+    (void)room;
+    return nullptr;
+  }
+  // Appends the first `size` bytes of the lent buffer, as Write does. They
+  // stay readable and unchanged while the caller fills the next buffer.
+  virtual bool WriteLent(uint32_t size) {
+    (void)size;
+    return false;
+  }
   // Sets all three file times to *time when given, then replaces the file
   // with the content written, keeping its hidden and system attributes; the
   // times are set again once it is in place, so that no earlier file's

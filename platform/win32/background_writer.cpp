@@ -9,7 +9,8 @@ namespace platform {
 std::unique_ptr<BackgroundWriter> BackgroundWriter::Start(HANDLE file, HANDLE flushFile) {
   std::unique_ptr<BackgroundWriter> writer(new BackgroundWriter(file, flushFile));
   writer->memory_ = static_cast<uint8_t*>(
-      VirtualAlloc(nullptr, SIZE_T(kSlots) * kSlotSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+      VirtualAlloc(nullptr, SIZE_T(kSlots) * (kHeadroom + kSlotSize), MEM_COMMIT | MEM_RESERVE,
+                   PAGE_READWRITE));
   // One count beyond the buffers: the stop signal of a full queue.
   writer->filledSignal_ = CreateSemaphoreA(nullptr, 0, kSlots + 1, nullptr);
   writer->freeSignal_ = CreateSemaphoreA(nullptr, 0, kSlots, nullptr);
@@ -77,7 +78,7 @@ void BackgroundWriter::Run() {
     if (size == 0) return;
     if (ok) {
       DWORD written = 0;
-      ok = WriteFile(file_, memory_ + SIZE_T(tail) * kSlotSize, size, &written, nullptr) &&
+      ok = WriteFile(file_, Slot(tail), size, &written, nullptr) &&
            written == size;
       // Flushed as it goes: the flush before the rename then waits for a
       // step's worth or two at most.
@@ -115,17 +116,40 @@ bool BackgroundWriter::WaitHandlingMessages(HANDLE object) {
   }
 }
 
-bool BackgroundWriter::Post(const void* data, uint32_t size) {
+bool BackgroundWriter::Hold() {
+  if (held_) return true;
   if (InterlockedDecrement(&free_) < 0 && !WaitHandlingMessages(freeSignal_)) {
     // The count stays taken: nothing more is posted after a failed wait.
     finished_ = true;
     return false;
   }
-  if (size) std::memcpy(memory_ + SIZE_T(head_) * kSlotSize, data, size);
+  held_ = true;
+  return true;
+}
+
+void BackgroundWriter::Hand(uint32_t size) {
+  held_ = false;
   sizes_[head_] = size;
   head_ = (head_ + 1) % kSlots;
   WakeWriter();
+}
+
+bool BackgroundWriter::Post(const void* data, uint32_t size) {
+  if (!Hold()) return false;
+  if (size) std::memcpy(Slot(head_), data, size);
+  Hand(size);
   return true;
+}
+
+uint8_t* BackgroundWriter::Lend(uint32_t before) {
+  if (failed_ || finished_ || before > kHeadroom || !Hold()) return nullptr;
+  return Slot(head_);
+}
+
+bool BackgroundWriter::WriteLent(uint32_t size) {
+  if (failed_ || finished_ || !held_ || size > kSlotSize) return false;
+  if (size) Hand(size);  // a size of 0 would end the writing
+  return !failed_;
 }
 
 bool BackgroundWriter::Write(const void* data, uint32_t size) {

@@ -11,8 +11,8 @@
 namespace platform {
 
 // Pieces are copied into a few buffers of its own (kSlots of kSlotSize
-// bytes: memory stays bounded whatever the file's size) and written in
-// order. Every kFlushStep bytes the file is flushed: given a second handle
+// bytes: memory stays bounded whatever the file's size), or made in them by
+// the caller (Lend), and written in order. Every kFlushStep bytes the file is flushed: given a second handle
 // of the same file, by a thread of its own while the writes go on (a flush
 // of a step takes as long as the disk needs for it, longer than the caller
 // needs to fill every buffer), else between two writes. A caller that finds
@@ -23,6 +23,9 @@ class BackgroundWriter {
   static constexpr uint32_t kSlotSize = 1u << 20;
   static constexpr int kSlots = 4;
   static constexpr uint64_t kFlushStep = uint64_t(32) << 20;
+  // Before each buffer, room that a borrower may use as it likes (a
+  // decoder keeps the output that its next piece copies from there).
+  static constexpr uint32_t kHeadroom = 16u << 10;
 
   // nullptr when the thread or its buffers cannot be had. `flushFile`, a
   // handle of the same file with write access, or INVALID_HANDLE_VALUE.
@@ -35,6 +38,14 @@ class BackgroundWriter {
 
   // Hands `size` bytes over. False once any write or flush has failed.
   bool Write(const void* data, uint32_t size);
+  // The next buffer to be written, kSlotSize bytes with kHeadroom before
+  // them, for the caller to make a piece in; waits (handling messages) for
+  // one to be free. The same one until WriteLent or Write takes it. nullptr
+  // after a failure, or when `before` is more than the headroom.
+  uint8_t* Lend(uint32_t before);
+  // Hands the first `size` bytes of the lent buffer over, as Write does.
+  // They stay readable and unchanged while the caller fills the next one.
+  bool WriteLent(uint32_t size);
   // Waits until every piece is written and every flush begun has ended;
   // true when all succeeded. The file's last step is the caller's to flush.
   // Called at most once; Write is not called after it.
@@ -50,6 +61,12 @@ class BackgroundWriter {
   // Waits for `object`, handling messages meanwhile; false if waiting failed.
   static bool WaitHandlingMessages(HANDLE object);
   bool Post(const void* data, uint32_t size);
+  // The caller's side: the next buffer made its own, and handed over.
+  bool Hold();
+  void Hand(uint32_t size);
+  uint8_t* Slot(int index) const {
+    return memory_ + SIZE_T(index) * (kHeadroom + kSlotSize) + kHeadroom;
+  }
   // The writer's side of the queue: a piece to take, and a buffer given back.
   void TakePiece();
   void GiveBack();
@@ -71,6 +88,7 @@ class BackgroundWriter {
   uint8_t* memory_ = nullptr;
   uint32_t sizes_[kSlots] = {};  // 0: the end, flush and stop
   int head_ = 0;                 // the caller's next buffer
+  bool held_ = false;            // the caller holds it (its free count taken)
   volatile LONG failed_ = 0;
   volatile LONG stop_ = 0;
   bool finished_ = false;

@@ -170,17 +170,8 @@ class Win32Replacement : public ReplacementFile {
   }
   bool Write(const void* data, uint32_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
-    // From the second piece on, the disk works while the caller prepares
-    // the next one; a file of one piece starts no thread.
-    if (writer_) return writer_->Write(data, size);
-    if (pieces_++ == 1) {
-      // A handle of its own for the flushes: writes and flushes through one
-      // handle opened for synchronous use take turns.
-      flushFile_ = CreateFileW(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      writer_ = BackgroundWriter::Start(file_, flushFile_);
-      if (writer_) return writer_->Write(data, size);
-    }
+    if (BackgroundWriter* writer = Writer()) return writer->Write(data, size);
+    ++pieces_;
     DWORD written = 0;
     if (!WriteFile(file_, data, size, &written, nullptr) || written != size) return false;
     // Flushed as it goes: one flush of gigabytes before the rename would keep
@@ -189,6 +180,15 @@ class Win32Replacement : public ReplacementFile {
     if (unflushed_ < kFlushStep) return true;
     unflushed_ = 0;
     return FlushFileBuffers(file_) != FALSE;
+  }
+  uint8_t* Lend(uint32_t before, uint32_t* room) override {
+    if (file_ == INVALID_HANDLE_VALUE) return nullptr;
+    BackgroundWriter* writer = Writer();
+    *room = BackgroundWriter::kSlotSize;
+    return writer ? writer->Lend(before) : nullptr;
+  }
+  bool WriteLent(uint32_t size) override {
+    return file_ != INVALID_HANDLE_VALUE && writer_ && writer_->WriteLent(size);
   }
   bool Commit(const uint64_t* time) override {
     if (file_ == INVALID_HANDLE_VALUE) return false;
@@ -227,8 +227,22 @@ class Win32Replacement : public ReplacementFile {
  private:
   static constexpr uint64_t kFlushStep = BackgroundWriter::kFlushStep;
   uint64_t unflushed_ = 0;
-  int pieces_ = 0;
+  int pieces_ = 0;  // written by the caller's thread
+  bool writerTried_ = false;
   std::unique_ptr<BackgroundWriter> writer_;
+  // From the second piece on, the disk works while the caller prepares the
+  // next one; a file of one piece starts no thread.
+  BackgroundWriter* Writer() {
+    if (!writer_ && pieces_ > 0 && !writerTried_) {
+      writerTried_ = true;
+      // A handle of its own for the flushes: writes and flushes through one
+      // handle opened for synchronous use take turns.
+      flushFile_ = CreateFileW(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      writer_ = BackgroundWriter::Start(file_, flushFile_);
+    }
+    return writer_.get();
+  }
   bool Close() {
     writer_.reset();  // before the handles it writes to and flushes go
     if (flushFile_ != INVALID_HANDLE_VALUE) CloseHandle(flushFile_);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <cstring>
 #include <random>
 
@@ -302,6 +304,89 @@ TEST_F(ArchiveTest, WriteIntoMissingFolderFailsAndLeavesNothing) {
   std::string dest = dir_ / "missing" + "/F";
   EXPECT_EQ(ExtractArchiveMember(dest.c_str(), "F", false), 0);
   EXPECT_TRUE(os_.boxes.empty());
+}
+
+// A file that lends buffers of its own, as the Win32 writer does: three in
+// turn, each spoiled before it is lent again; every third time none, so
+// that the extraction goes back and forth between them and its own buffer.
+class LendingFile : public platform::ReplacementFile {
+ public:
+  static constexpr uint32_t kHeadroom = 16 << 10, kRoom = 100 << 10;
+  explicit LendingFile(std::unique_ptr<platform::ReplacementFile> inner, int* lentWrites,
+                       int* plainWrites)
+      : inner_(std::move(inner)), lentWrites_(lentWrites), plainWrites_(plainWrites) {
+    for (auto& b : buffers_) b.resize(kHeadroom + kRoom);
+  }
+  uint8_t* Lend(uint32_t before, uint32_t* room) override {
+    if (before > kHeadroom || (!held_ && ++asked_ % 3 == 0)) return nullptr;
+    if (!held_) {
+      next_ = (next_ + 1) % 3;
+      std::fill(buffers_[next_].begin(), buffers_[next_].end(), uint8_t(0xA5));
+      held_ = true;
+    }
+    *room = kRoom;
+    return buffers_[next_].data() + kHeadroom;
+  }
+  bool WriteLent(uint32_t size) override {
+    if (!held_ || size > kRoom) return false;
+    held_ = false;
+    ++*lentWrites_;
+    return inner_->Write(buffers_[next_].data() + kHeadroom, size);
+  }
+  bool Write(const void* data, uint32_t size) override {
+    held_ = false;
+    ++*plainWrites_;
+    return inner_->Write(data, size);
+  }
+  bool Commit(const uint64_t* time) override { return inner_->Commit(time); }
+
+ private:
+  std::unique_ptr<platform::ReplacementFile> inner_;
+  int* lentWrites_;
+  int* plainWrites_;
+  std::vector<uint8_t> buffers_[3];
+  int next_ = 0, asked_ = 0;
+  bool held_ = false;
+};
+
+class LendingPlatform : public ArchivePlatform {
+ public:
+  int lentWrites = 0, plainWrites = 0;
+  std::unique_ptr<platform::ReplacementFile> BeginReplacement(const char* p) override {
+    auto inner = ArchivePlatform::BeginReplacement(p);
+    if (!inner) return nullptr;
+    return std::make_unique<LendingFile>(std::move(inner), &lentWrites, &plainWrites);
+  }
+};
+
+TEST_F(ArchiveTest, MemberDecodedIntoLentBuffersIsWrittenWhole) {
+  // Megabytes of copies that reach up to the whole history, across pieces
+  // made in the file's buffers and in the extraction's own.
+  std::mt19937 rng(3);
+  StreamWriter w;
+  std::string expected;
+  while (expected.size() < 3u << 20) {
+    if (expected.size() < 16 || rng() % 4 == 0) {
+      expected.push_back(char(rng()));
+      w.Literal(uint8_t(expected.back()));
+    } else {
+      const size_t most = std::min<size_t>(expected.size(), kDecodeHistory);
+      const size_t d = rng() % 8 == 0 ? most : 1 + rng() % most, n = 3 + rng() % 280;
+      w.LongCopy(d, n);
+      for (size_t k = 0; k < n; ++k) expected.push_back(expected[expected.size() - d]);
+    }
+  }
+  w.End();
+  Load({TestMember{"BIG.PAK", w.Take(), uint32_t(expected.size()), ENTRY_FLAG_COMPRESSED}});
+  {
+    LendingPlatform lending;  // over os_, until it goes
+    const std::string dest = dir_ / "BIG.PAK";
+    ASSERT_EQ(ExtractArchiveMember(dest.c_str(), "BIG.PAK", false), 1);
+    EXPECT_TRUE(ReadTestFile(dest) == expected);
+    EXPECT_GT(lending.lentWrites, 3);
+    EXPECT_GT(lending.plainWrites, 1);
+  }
+  platform::SetOs(&os_);
 }
 
 TEST_F(ArchiveTest, CorruptMemberStreamFailsWithoutTouchingTheOldFile) {

@@ -2,6 +2,7 @@
 // whatever the buffer size and wherever the pieces happen to break.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -91,6 +92,39 @@ TEST(ChunkedDecoderTest, PiecesJoinToTheWholeOutputForEveryBufferSize) {
       EXPECT_EQ(chunked.result.consumed, stream.size());
       EXPECT_LE(largest, buffer);
     }
+  }
+}
+
+// As the extraction does with a file that lends its buffers: every piece in
+// the next of three buffers, right after the history, each buffer spoiled
+// before it is lent again; now and then the decoder's own buffer instead.
+TEST(ChunkedDecoderTest, PiecesMovedBetweenBuffersKeepTheirHistory) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 30; ++round) {
+    std::string expected;
+    const Bytes stream = RandomStream(rng, 200 + rng() % 8000, &expected);
+    const size_t room = kChunkedDecoderMinBuffer + rng() % 9000;
+    std::vector<uint8_t> own(kChunkedDecoderMinBuffer + rng() % 5000);
+    std::vector<std::vector<uint8_t>> lent(3, std::vector<uint8_t>(kDecodeHistory + room));
+    ChunkedDecoder decoder(stream.data(), stream.size(), expected.size(), own.data(), own.size());
+    std::string joined;
+    const uint8_t* piece;
+    size_t size;
+    for (size_t n = 0;; ++n) {
+      if (n % 5 == 4) {
+        decoder.MoveTo(own.data(), own.size());
+      } else {
+        std::vector<uint8_t>& next = lent[n % 3];
+        std::fill(next.begin(), next.end(), uint8_t(0xA5));
+        const size_t keep = decoder.HistorySize();
+        decoder.MoveTo(next.data() + kDecodeHistory - keep, keep + room);
+      }
+      if (!decoder.Next(&piece, &size)) break;
+      joined.append(reinterpret_cast<const char*>(piece), size);
+    }
+    ASSERT_TRUE(decoder.result().ok()) << DescribeDecodeError(decoder.result().error);
+    EXPECT_TRUE(joined == expected) << "round " << round;
+    EXPECT_EQ(decoder.result().consumed, stream.size());
   }
 }
 

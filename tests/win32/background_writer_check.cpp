@@ -5,6 +5,7 @@
 // second handle takes the flushes, whose failure shows in Finish. A program
 // of its own: the writer is internal to the Win32 platform.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,39 @@ int main() {
     writer.reset();
     CloseHandle(file);
     Check(ReadAll(path.c_str()) == content, "the file holds the pieces in order");
+  }
+  {
+    // Pieces made in lent buffers, mixed with pieces handed to Write: each
+    // lent one is the same until taken, its headroom is the caller's, and
+    // what was taken stays as it was while the next one is filled.
+    HANDLE file = Create(path.c_str(), GENERIC_WRITE);
+    auto writer = BackgroundWriter::Start(file);
+    bool ok = writer->Lend(BackgroundWriter::kHeadroom + 1) == nullptr;
+    const uint8_t* taken = nullptr;
+    std::string copyOfTaken;
+    size_t done = 0;
+    for (int n = 0; done < content.size(); ++n) {
+      const size_t size = content.size() - done < piece ? content.size() - done : piece;
+      if (n % 3 == 2) {
+        ok = writer->Write(content.data() + done, uint32_t(size)) && ok;
+      } else {
+        uint8_t* lent = writer->Lend(BackgroundWriter::kHeadroom);
+        ok = lent && writer->Lend(0) == lent && ok;
+        if (!lent) break;
+        if (taken) ok = std::string(reinterpret_cast<const char*>(taken), 100) == copyOfTaken && ok;
+        std::memset(lent - BackgroundWriter::kHeadroom, 0x5A, BackgroundWriter::kHeadroom);
+        std::memcpy(lent, content.data() + done, size);
+        ok = writer->WriteLent(uint32_t(size)) && ok;
+        taken = lent;
+        copyOfTaken.assign(content.data() + done, 100);
+      }
+      done += size;
+    }
+    Check(ok && writer->WriteLent(0) == false && writer->Finish(),
+          "lent buffers are the caller's until taken, and written");
+    writer.reset();
+    CloseHandle(file);
+    Check(ReadAll(path.c_str()) == content, "lent and copied pieces are in the file in order");
   }
   // Enough for several flushes on the flushing thread.
   std::string large(3 * BackgroundWriter::kFlushStep + 12345, '\0');
