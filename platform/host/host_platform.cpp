@@ -133,11 +133,8 @@ class HostReplacement : public ReplacementFile {
     // Counted as handed over, so that a scripted failure hits the same call
     // whichever thread writes.
     if (fd_ < 0 || !os_->FileOperation("write", path_)) return false;
-    if (writer_) return writer_->Write(data, size);
-    if (writeBehind_ && pieces_++ == 1) {
-      writer_ = WriteBehind::Start(fd_);
-      if (writer_) return writer_->Write(data, size);
-    }
+    if (WriteBehind* writer = Writer()) return writer->Write(data, size);
+    ++pieces_;
     const char* bytes = static_cast<const char*>(data);
     size_t toWrite = failPartWay_ ? size / 2 : size;
     size_t done = 0;
@@ -148,6 +145,16 @@ class HostReplacement : public ReplacementFile {
       done += size_t(n);
     }
     return !failPartWay_;
+  }
+  uint8_t* Lend(uint32_t before, uint32_t* room) override {
+    if (fd_ < 0) return nullptr;
+    WriteBehind* writer = Writer();
+    *room = WriteBehind::kSlotSize;
+    return writer ? writer->Lend(before) : nullptr;
+  }
+  bool WriteLent(uint32_t size) override {
+    if (fd_ < 0 || !os_->FileOperation("write", path_)) return false;
+    return writer_ && writer_->WriteLent(size);
   }
   bool Commit(const uint64_t* time) override {
     if (fd_ < 0) return false;
@@ -175,9 +182,19 @@ class HostReplacement : public ReplacementFile {
   bool failPartWay_;
   uint32_t marks_;
   bool writeBehind_;
-  int pieces_ = 0;
+  int pieces_ = 0;  // written by the caller's thread
+  bool writerTried_ = false;
   std::unique_ptr<WriteBehind> writer_;
   bool committed_ = false;
+  // From the second piece on, the disk works while the caller prepares the
+  // next one; a file of one piece starts no thread.
+  WriteBehind* Writer() {
+    if (!writer_ && writeBehind_ && pieces_ > 0 && !writerTried_) {
+      writerTried_ = true;
+      writer_ = WriteBehind::Start(fd_);
+    }
+    return writer_.get();
+  }
 };
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace platform {
 
 std::unique_ptr<WriteBehind> WriteBehind::Start(int fd) {
   std::unique_ptr<WriteBehind> writer(new WriteBehind(fd));
-  writer->memory_.reset(new (std::nothrow) uint8_t[size_t(kSlots) * kSlotSize]);
+  writer->memory_.reset(new (std::nothrow) uint8_t[size_t(kSlots) * (kHeadroom + kSlotSize)]);
   if (!writer->memory_) return nullptr;
   try {
     writer->thread_ = std::thread(&WriteBehind::Run, writer.get());
@@ -61,7 +61,7 @@ void WriteBehind::Run() {
     }
     if (size == 0) break;
     if (!failed) {
-      failed = !WriteOut(memory_.get() + size_t(tail) * kSlotSize, size);
+      failed = !WriteOut(Slot(tail), size);
       if (failed) error = errno ? errno : EIO;
       written += size;
 #ifdef SYNC_FILE_RANGE_WRITE
@@ -108,14 +108,37 @@ bool WriteBehind::Write(const void* data, uint32_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failed_) return Failed();
   }
+  lent_ = false;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {
     const uint32_t piece = size < kSlotSize - fill_ ? size : kSlotSize - fill_;
-    std::memcpy(memory_.get() + size_t(head_) * kSlotSize + fill_, bytes, piece);
+    std::memcpy(Slot(head_) + fill_, bytes, piece);
     fill_ += piece;
     bytes += piece;
     size -= piece;
     if (fill_ == kSlotSize) Post();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failed_ ? Failed() : true;
+}
+
+uint8_t* WriteBehind::Lend(uint32_t before) {
+  if (finished_ || before > kHeadroom) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_) return nullptr;
+  }
+  if (fill_ > 0) Post();  // the headroom must not hold gathered bytes
+  lent_ = true;
+  return Slot(head_);
+}
+
+bool WriteBehind::WriteLent(uint32_t size) {
+  if (finished_ || !lent_ || size > kSlotSize) return false;
+  lent_ = false;
+  if (size > 0) {
+    fill_ = size;
+    Post();
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return failed_ ? Failed() : true;
