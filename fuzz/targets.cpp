@@ -70,13 +70,24 @@ int FuzzChunkedDecode(const uint8_t* data, size_t size) {
   std::vector<uint8_t> whole(capacity);
   DecodeResult w = DecodeArchiveStream(whole.data(), whole.size(), source.data(), source.size());
 
-  std::vector<uint8_t> buffer(bufferSize), pieces;
+  // With the low bit of data[2], every other piece is made in a second
+  // buffer right after the history, as in a buffer that a file lends.
+  const bool move = data[2] & 1;
+  std::vector<uint8_t> buffer(bufferSize), other(kDecodeHistory + bufferSize), pieces;
   ChunkedDecoder decoder(source.data(), source.size(), capacity, buffer.data(), buffer.size());
   const uint8_t* piece;
   size_t pieceSize;
-  while (decoder.Next(&piece, &pieceSize)) {
-    Check(pieceSize <= bufferSize && piece >= buffer.data() &&
-          piece + pieceSize <= buffer.data() + bufferSize);
+  for (size_t n = 0;; ++n) {
+    const bool inOther = move && n % 2 == 1;
+    if (inOther) {
+      const size_t keep = decoder.HistorySize();
+      decoder.MoveTo(other.data() + kDecodeHistory - keep, keep + bufferSize);
+    } else if (move) {
+      decoder.MoveTo(buffer.data(), buffer.size());
+    }
+    if (!decoder.Next(&piece, &pieceSize)) break;
+    const std::vector<uint8_t>& in = inOther ? other : buffer;
+    Check(pieceSize <= bufferSize && piece >= in.data() && piece + pieceSize <= in.data() + in.size());
     pieces.insert(pieces.end(), piece, piece + pieceSize);
   }
   DecodeResult c = decoder.result();
