@@ -143,10 +143,8 @@ struct CopyNeedTable {
 };
 constexpr CopyNeedTable kCopyNeeds;
 
-// The longest distance a code can give: once the output holds this much, no
-// copy can reach before its start.
-constexpr size_t kLongestDistance = 4096 + (255u << 4) + 15 + 1;
-static_assert(kLongestDistance == kDecodeHistory, "the history is what copies reach");
+// Once the output holds the history, no copy can reach before its start.
+static_assert(4096 + (255u << 4) + 15 + 1 == kDecodeHistory, "the history is the longest distance");
 
 struct Decoder {
   const uint8_t* ip;
@@ -229,9 +227,9 @@ struct Decoder {
   // members, and every one of them would be reloaded after each store.
 
   Step FastLoop() {
-    if (size_t(op - ostart) < kLongestDistance) {
+    if (size_t(op - ostart) < kDecodeHistory) {
       const Step step = FastRounds<true>();
-      if (step != Step::Continue || size_t(op - ostart) < kLongestDistance) return step;
+      if (step != Step::Continue || size_t(op - ostart) < kDecodeHistory) return step;
     }
     return FastRounds<false>();
   }
@@ -250,7 +248,7 @@ struct Decoder {
     uint8_t* const ostart = this->ostart;
     const uint8_t* const ipLast = iend - kSourceMargin;
     uint8_t* opLast = oend - kOutputMargin;
-    if (kNearStart && size_t(opLast - ostart) > kLongestDistance) opLast = ostart + kLongestDistance;
+    if (kNearStart && size_t(opLast - ostart) > kDecodeHistory) opLast = ostart + kDecodeHistory;
     Step step = Step::Continue;
     // Consumes `used` bits of a window holding the current word's bits and
     // the whole next word behind them; the next word becomes the current one.
@@ -528,11 +526,7 @@ bool ChunkedDecoder::Next(const uint8_t** piece, size_t* size) {
   // Keep only what later copies can reach. Copies never reach farther back
   // than the history, so a distance check against the buffer's start
   // answers as one against the whole output's would.
-  if (pos_ > kDecodeHistory) {
-    std::memmove(buffer_, buffer_ + pos_ - kDecodeHistory, kDecodeHistory);
-    base_ += pos_ - kDecodeHistory;
-    pos_ = kDecodeHistory;
-  }
+  if (pos_ > kDecodeHistory) MoveTo(buffer_, bufferSize_);
   const size_t left = outputSize_ - base_ - pos_;
   const size_t room = bufferSize_ - pos_;
   const bool endInside = left <= room;

@@ -28,6 +28,14 @@ void ReferenceCopy(std::string& out, size_t distance, size_t length) {
   for (size_t i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
 }
 
+// A whole history of random literals, in the stream and in what it decodes to.
+void RandomHistory(std::mt19937& rng, StreamWriter& w, std::string& out) {
+  for (size_t i = 0; i < kDecodeHistory; ++i) {
+    out.push_back(char(rng()));
+    w.Literal(uint8_t(out.back()));
+  }
+}
+
 TEST(DecoderTest, WorkedExamplesDecodeAndEncodeByteForByte) {
   struct Example {
     Bytes stream;
@@ -105,10 +113,7 @@ TEST(DecoderTest, LongCopyLengthsAndDistancesAtTheirSeams) {
   std::mt19937 rng(7);
   std::string history;
   StreamWriter w;
-  for (int i = 0; i < 8192; ++i) {
-    history.push_back(char(rng()));
-    w.Literal(uint8_t(history.back()));
-  }
+  RandomHistory(rng, w, history);
   std::string expected = history;
   for (size_t d : distances) {
     for (size_t n : lengths) {
@@ -130,10 +135,7 @@ TEST(DecoderTest, EveryCopyFormAtEveryBitOfItsWord) {
   std::mt19937 rng(11);
   std::string expected;
   StreamWriter w;
-  for (int i = 0; i < 8192; ++i) {
-    expected.push_back(char(rng()));
-    w.Literal(uint8_t(expected.back()));
-  }
+  RandomHistory(rng, w, expected);
   for (int offset = 0; offset < 34; ++offset) {
     auto literals = [&] {
       for (int i = 0; i < offset; ++i) {
