@@ -55,4 +55,45 @@ class MappedFile {
   void* view_ = nullptr;
 };
 
+// A scratch file of the tools' own beside an output, named
+// "NEAR.~<pid>-<64 random bits>.KIND" in hex. Created new and never through
+// a link: whatever already has the name makes Create fail, and nothing is
+// written through it. Shared for reading only. Removed when dropped, when the
+// process exits, and when SIGINT, SIGTERM or SIGHUP (a console's close on
+// Windows) stops the process.
+class ToolTempFile {
+ public:
+  ToolTempFile() = default;
+  ~ToolTempFile();
+  ToolTempFile(const ToolTempFile&) = delete;
+  ToolTempFile& operator=(const ToolTempFile&) = delete;
+  // False with *error (the path and the cause) when it cannot be created.
+  bool Create(const std::string& nearUtf8, const char* kind, std::string* error);
+  const std::string& path() const { return path_; }
+  // Positional transfers; false on a failed or short one, the cause in
+  // LastErrorText().
+  bool WriteAt(uint64_t offset, const void* data, size_t size);
+  bool ReadAt(uint64_t offset, void* buffer, size_t size);
+  // Puts the content on the disk, then the file in place of `targetUtf8` (a
+  // link there is replaced itself, never written through); the file is no
+  // longer this object's. False with the cause in LastErrorText().
+  bool ReplaceTarget(const std::string& targetUtf8);
+
+ private:
+  void Close();
+  std::string path_;
+  intptr_t handle_ = -1;
+  int slot_ = -1;  // in the list that signals clean up
+};
+
+// The scratch name for `nearUtf8` (see ToolTempFile), and whether a folder
+// entry's `name` has that shape for the file named `baseName`, with its
+// process id. Kinds are lowercase letters.
+std::string ToolTempName(const std::string& nearUtf8, const char* kind, uint32_t pid, uint64_t random);
+bool IsToolTempNameOf(const std::string& name, const std::string& baseName, uint32_t* pid);
+
+// Removes what killed runs left beside `nearUtf8`: files with ToolTempFile's
+// shape for it whose process is gone. Returns how many it removed.
+int SweepToolTempFiles(const std::string& nearUtf8);
+
 }  // namespace platform

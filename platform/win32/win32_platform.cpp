@@ -235,10 +235,11 @@ class Win32Replacement : public ReplacementFile {
   BackgroundWriter* Writer() {
     if (!writer_ && pieces_ > 0 && !writerTried_) {
       writerTried_ = true;
-      // A handle of its own for the flushes: writes and flushes through one
-      // handle opened for synchronous use take turns.
-      flushFile_ = CreateFileW(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      // The flushes' handle is a duplicate, not a second open: the file stays
+      // shared with nobody for writing.
+      HANDLE self = GetCurrentProcess();
+      if (!DuplicateHandle(self, file_, self, &flushFile_, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        flushFile_ = INVALID_HANDLE_VALUE;
       writer_ = BackgroundWriter::Start(file_, flushFile_);
     }
     return writer_.get();
@@ -314,14 +315,14 @@ std::unique_ptr<ReplacementFile> BeginWideReplacement(const std::wstring& destin
       (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return nullptr;
   // Beside the destination, so that the final rename stays on one volume;
-  // shared for writing only (the flushes take a second handle), so that no
-  // other copy deletes or renames it while it is written.
+  // shared with nobody, so that no other process writes, deletes or renames
+  // it while it is written.
   // Created new and never opened through a reparse point: a file or link
   // planted at this name makes the write fail instead of redirecting it.
   wchar_t suffix[24];
   swprintf(suffix, 24, L".~%lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
   std::wstring temp = destination + suffix;
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_WRITE, nullptr,
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr,
                             CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;

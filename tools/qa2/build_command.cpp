@@ -288,13 +288,8 @@ int RunBuild(const std::vector<std::string>& args) {
       return io ? Fail(kCommand, kExitIo, error)
                 : Fail(kCommand, kExitBadArchive, "the result does not read back, nothing written: " + error);
   }
-  OutputFile output(outPath);
-  if (!output.ok()) return Fail(kCommand, kExitIo, "cannot create " + outPath + ": " + LastCause());
-  std::string copyError;
-  if (!result.CopyTo([&](const uint8_t* data, size_t size) { return output.Write(data, size, &error); },
-                     &copyError))
-    return Fail(kCommand, kExitIo, copyError.empty() ? error : copyError);
-  if (!output.Commit(&error)) return Fail(kCommand, kExitIo, error);
+  // Renamed, not copied: the output appears whole or not at all.
+  if (!result.ReplaceTarget(outPath, &error)) return Fail(kCommand, kExitIo, error);
   std::printf("%s: %llu bytes, %zu members, archive %llu bytes\n", outPath.c_str(),
               (unsigned long long)exeSize, members.size(), (unsigned long long)archiveSize);
   return kExitOk;

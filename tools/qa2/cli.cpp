@@ -56,24 +56,43 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::stri
   return true;
 }
 
-OutputFile::OutputFile(const std::string& path)
-    : path_(path), file_(platform::Os().BeginReplacement(path.c_str())) {}
+// Written beside the output under a scratch name and renamed over it once
+// complete: an interrupted run leaves the old file, and a link at the
+// output is replaced, never written through.
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  platform::SweepToolTempFiles(path);
+  std::string ignored;
+  created_ = file_.Create(path, "tmp", &ignored);
+}
 
 OutputFile::~OutputFile() = default;
 
+bool OutputFile::Drain() {
+  if (pending_.empty()) return true;
+  if (!file_.WriteAt(written_, pending_.data(), pending_.size())) return false;
+  written_ += pending_.size();
+  pending_.clear();
+  return true;
+}
+
 bool OutputFile::Write(const void* data, size_t size, std::string* error) {
-  const char* bytes = static_cast<const char*>(data);
-  // The platform writes at most 4 GiB - 1 bytes at once.
-  constexpr size_t kPiece = size_t(1) << 30;
+  constexpr size_t kBuffer = size_t(1) << 20;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
   errno = 0;
-  while (!failed_ && file_ && size > 0) {
-    const size_t piece = size < kPiece ? size : kPiece;
-    failed_ = !file_->Write(bytes, uint32_t(piece));
+  if (!failed_ && created_) {
+    if (pending_.size() + size <= kBuffer) {
+      pending_.insert(pending_.end(), bytes, bytes + size);
+    } else if (!Drain()) {
+      failed_ = true;
+    } else if (size >= kBuffer) {
+      failed_ = !file_.WriteAt(written_, bytes, size);
+      written_ += size;
+    } else {
+      pending_.assign(bytes, bytes + size);
+    }
     if (failed_) cause_ = platform::LastErrorText();
-    bytes += piece;
-    size -= piece;
   }
-  if (failed_ || !file_) {
+  if (failed_ || !created_) {
     failed_ = true;
     *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
     return false;
@@ -82,13 +101,18 @@ bool OutputFile::Write(const void* data, size_t size, std::string* error) {
 }
 
 bool OutputFile::Commit(std::string* error) {
-  if (failed_ || !file_) {
+  errno = 0;
+  if (!failed_ && created_ && !Drain()) {
+    failed_ = true;
+    cause_ = platform::LastErrorText();
+  }
+  if (failed_ || !created_) {
     *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
     return false;
   }
   failed_ = true;  // called once
   errno = 0;
-  if (!file_->Commit(nullptr)) {
+  if (!file_.ReplaceTarget(path_)) {
     *error = "cannot replace " + path_ + ": " + platform::LastErrorText();
     return false;
   }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tool_support.h"
+
 namespace platform {
 class ReplacementFile;
 }
@@ -40,24 +42,27 @@ int PrintHelp(const Command& command);
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data, std::string* error);
 
-// A file written in pieces beside `path` and renamed over it by Commit, as
-// the updater writes its files: under a name of this process, created new
-// (a file or link already there makes it fail, never redirects it); a link
-// at `path` is replaced itself. Dropped uncommitted, the piece written so
-// far is removed.
+// A file written in pieces beside `path` (a platform::ToolTempFile) and
+// renamed over it by Commit: a link at `path` is replaced itself. Dropped
+// uncommitted, or stopped by a signal, the piece written so far is removed.
+// Creating one sweeps what killed runs left beside `path`.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  bool ok() const { return file_ != nullptr; }
+  bool ok() const { return created_; }
   bool Write(const void* data, size_t size, std::string* error);
   bool Commit(std::string* error);
 
  private:
+  bool Drain();
   std::string path_;
-  std::unique_ptr<platform::ReplacementFile> file_;
+  platform::ToolTempFile file_;
+  bool created_ = false;
+  std::vector<uint8_t> pending_;
+  uint64_t written_ = 0;
   bool failed_ = false;
   std::string cause_;  // why the first failed write failed
 };

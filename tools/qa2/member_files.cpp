@@ -3,16 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace qa2 {
 namespace {
@@ -36,14 +33,6 @@ class FileReader : public MemberReader {
   std::ifstream in_;
 };
 
-unsigned long ProcessId() {
-#ifdef _WIN32
-  return static_cast<unsigned long>(_getpid());
-#else
-  return static_cast<unsigned long>(getpid());
-#endif
-}
-
 }  // namespace
 
 std::string LastCause() { return platform::LastErrorText(); }
@@ -58,75 +47,65 @@ std::unique_ptr<MemberReader> OpenMemberFile(const std::string& path, std::strin
   return std::unique_ptr<MemberReader>(new FileReader(path, std::move(in)));
 }
 
-SpoolFile::SpoolFile(const std::string& near, const char* kind) {
-  char suffix[48];
-  std::snprintf(suffix, sizeof suffix, ".~%lx.%s", ProcessId(), kind);
-  path_ = near + suffix;
-}
-
-SpoolFile::~SpoolFile() {
-  if (!created_) return;
-  file_.close();
-  std::error_code ignored;
-  std::filesystem::remove(std::filesystem::u8path(path_), ignored);
-}
+SpoolFile::SpoolFile(const std::string& near, const char* kind) : near_(near), kind_(kind) {}
 
 bool SpoolFile::Open(std::string* error) {
-  errno = 0;
-  file_.open(std::filesystem::u8path(path_),
-             std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
-  if (!file_) {
-    *error = "cannot create the temporary file " + path_ + ": " + LastCause();
-    return false;
-  }
-  created_ = true;
-  return true;
+  platform::SweepToolTempFiles(near_);
+  return file_.Create(near_, kind_, error);
+}
+
+bool SpoolFile::Fail(const char* what, std::string* error) {
+  *error = std::string(what) + " the temporary file " + path() + ": " + LastCause();
+  return false;
+}
+
+namespace {
+constexpr size_t kSpoolBuffer = size_t(1) << 20;
 }
 
 bool SpoolFile::Append(const uint8_t* data, size_t size, std::string* error) {
   errno = 0;
-  file_.clear();
-  if (!file_.seekp(std::streamoff(end_)) || !file_.write(reinterpret_cast<const char*>(data), std::streamsize(size))) {
-    *error = "cannot write the temporary file " + path_ + ": " + LastCause();
-    return false;
+  if (pending_.size() + size > kSpoolBuffer) {
+    if (!Flush(error)) return false;
+    if (size >= kSpoolBuffer) {
+      if (!file_.WriteAt(end_, data, size)) return Fail("cannot write", error);
+      end_ += size;
+      high_ = std::max(high_, end_);
+      return true;
+    }
   }
+  pending_.insert(pending_.end(), data, data + size);
   end_ += size;
   return true;
 }
 
-bool SpoolFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error) {
-  errno = 0;
-  file_.clear();
-  if (!file_.seekp(std::streamoff(offset)) || !file_.write(reinterpret_cast<const char*>(data), std::streamsize(size))) {
-    *error = "cannot write the temporary file " + path_ + ": " + LastCause();
-    return false;
-  }
-  return true;
+void SpoolFile::Truncate(uint64_t end) {
+  if (end >= end_) return;
+  const uint64_t drop = end_ - end;
+  pending_.resize(drop >= pending_.size() ? 0 : pending_.size() - size_t(drop));
+  end_ = end;
 }
 
 bool SpoolFile::Flush(std::string* error) {
   errno = 0;
-  file_.clear();
-  if (!file_.flush()) {
-    *error = "cannot write the temporary file " + path_ + ": " + LastCause();
-    return false;
-  }
+  if (pending_.empty()) return true;
+  if (!file_.WriteAt(end_ - pending_.size(), pending_.data(), pending_.size())) return Fail("cannot write", error);
+  pending_.clear();
+  high_ = std::max(high_, end_);
+  return true;
+}
+
+bool SpoolFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error) {
+  if (!Flush(error)) return false;
+  if (!file_.WriteAt(offset, data, size)) return Fail("cannot write", error);
+  high_ = std::max(high_, offset + size);
   return true;
 }
 
 bool SpoolFile::ReadAt(uint64_t offset, uint8_t* buffer, size_t size, std::string* error) {
+  if (!Flush(error)) return false;
   errno = 0;
-  file_.clear();
-  // A write the buffer held shows its failure here at the latest.
-  if (!file_.flush()) {
-    *error = "cannot write the temporary file " + path_ + ": " + LastCause();
-    return false;
-  }
-  if (!file_.seekg(std::streamoff(offset)) ||
-      !file_.read(reinterpret_cast<char*>(buffer), std::streamsize(size))) {
-    *error = "cannot read back the temporary file " + path_ + ": " + LastCause();
-    return false;
-  }
+  if (!file_.ReadAt(offset, buffer, size)) return Fail("cannot read back", error);
   return true;
 }
 
@@ -137,6 +116,20 @@ bool SpoolFile::CopyTo(const std::function<bool(const uint8_t*, size_t)>& sink, 
     if (!ReadAt(at, buffer.data(), n, error)) return false;
     if (!sink(buffer.data(), n)) return false;
     at += n;
+  }
+  return true;
+}
+
+bool SpoolFile::ReplaceTarget(const std::string& target, std::string* error) {
+  if (!Flush(error)) return false;
+  if (high_ > end_) {
+    *error = "the temporary file " + path() + " holds more than it should";
+    return false;
+  }
+  errno = 0;
+  if (!file_.ReplaceTarget(target)) {
+    *error = "cannot replace " + target + ": " + LastCause();
+    return false;
   }
   return true;
 }

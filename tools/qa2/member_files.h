@@ -2,12 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/builder.h"
+#include "platform/tool_support.h"
 
 namespace qa2 {
 
@@ -15,17 +15,18 @@ namespace qa2 {
 // cause") when it cannot be read.
 std::unique_ptr<MemberReader> OpenMemberFile(const std::string& path, std::string* error);
 
-// A scratch file beside `near` (NEAR.~PID.KIND), removed when dropped.
+// A scratch file beside `near` (a platform::ToolTempFile of kind KIND),
+// removed when dropped.
 class SpoolFile : public BuildSpool {
  public:
   SpoolFile(const std::string& near, const char* kind);
-  ~SpoolFile() override;
-  // False with *error when the file cannot be created.
+  // False with *error when the file cannot be created. Sweeps first what
+  // killed runs left beside `near`.
   bool Open(std::string* error);
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return file_.path(); }
   bool Append(const uint8_t* data, size_t size, std::string* error) override;
   uint64_t end() const override { return end_; }
-  void Truncate(uint64_t end) override { end_ = end; }
+  void Truncate(uint64_t end) override;
   bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, std::string* error) override;
   // Overwrites bytes already appended.
   bool WriteAt(uint64_t offset, const uint8_t* data, size_t size, std::string* error);
@@ -33,12 +34,18 @@ class SpoolFile : public BuildSpool {
   bool Flush(std::string* error);
   // Hands the bytes [0, end()) to `sink` in pieces.
   bool CopyTo(const std::function<bool(const uint8_t*, size_t)>& sink, std::string* error);
+  // Puts the first end() bytes, on the disk, in place of `target`; a link
+  // there is replaced itself.
+  bool ReplaceTarget(const std::string& target, std::string* error);
 
  private:
-  std::string path_;
-  std::fstream file_;
+  bool Fail(const char* what, std::string* error);
+  std::string near_;
+  const char* kind_;
+  platform::ToolTempFile file_;
+  std::vector<uint8_t> pending_;  // the bytes just before end_
   uint64_t end_ = 0;
-  bool created_ = false;
+  uint64_t high_ = 0;  // how far the file was written
 };
 
 // Prints why ArchiveBuilder failed and returns the exit code: names 2,
