@@ -328,6 +328,7 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
         outcome.status = ExtractStatus::WriteFailed;
         return outcome;
       }
+      NotePieceHandled(size);
       os.PumpPendingMessages();
     }
     DecodeResult result = decoder.result();
@@ -344,6 +345,7 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
         return outcome;
       }
       done += size;
+      NotePieceHandled(size);
       os.PumpPendingMessages();
     }
   }

@@ -8,6 +8,16 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 
+namespace {
+PieceObserver pieceObserver = nullptr;
+}
+
+void SetPieceObserver(PieceObserver observer) { pieceObserver = observer; }
+
+void NotePieceHandled(uint64_t bytes) {
+  if (pieceObserver) pieceObserver(bytes);
+}
+
 MemoryBlock ReadWholeFile(const char* path) {
   std::unique_ptr<platform::ReadableFile> file = platform::Os().OpenForRead(path);
   if (!file) return {};
@@ -41,6 +51,7 @@ RewriteResult RewriteWholeFile(const char* path) {
     if (!file->Read(buffer.data(), want, &got) || got != want) return RewriteResult::ReadFailed;
     if (writing) writing = replacement->Write(buffer.data(), want);
     done += want;
+    NotePieceHandled(want);
     os.PumpPendingMessages();
   }
   file.reset();  // the replacement takes its name

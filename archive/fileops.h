@@ -21,6 +21,13 @@ int WriteWholeFile(const char* path, const void* data, uint32_t byteCount,
 // with a file and the dialog is answered between pieces.
 constexpr uint32_t kFileChunk = 1u << 20;
 
+// Told, on the calling thread, of each piece that an extraction or a rewrite
+// has handed to its file (its size in bytes): the updater's progress bar.
+// nullptr: nobody is told.
+using PieceObserver = void (*)(uint64_t bytes);
+void SetPieceObserver(PieceObserver observer);
+void NotePieceHandled(uint64_t bytes);
+
 enum class RewriteResult { Rewritten, ReadFailed, WriteFailed };
 
 // Writes the file at `path` back over itself, piece by piece, beside it and

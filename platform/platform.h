@@ -131,6 +131,12 @@ class Platform {
   virtual bool DeleteFile(const char* path) = 0;
   // Opens an existing file for reading, sharing reads. nullptr on failure.
   virtual std::unique_ptr<ReadableFile> OpenForRead(const char* path) = 0;
+  // The size of the file at `path`, looked up without opening it (a game
+  // that holds it open does not stand in the way). False for none.
+  virtual bool FileSize(const char* path, uint64_t* size) {
+    std::unique_ptr<ReadableFile> file = OpenForRead(path);
+    return file && file->Size(size);
+  }
   // Starts replacing the content of `path` (which need not exist). nullptr
   // when the file beside it cannot be created (something already has its
   // name), or when `path` is a folder or read-only: such a destination is
@@ -205,7 +211,25 @@ class Platform {
   // forwards to `handler`. Returns the end code, or -1 when the dialog cannot
   // be created.
   virtual intptr_t RunDialog(int templateId, DialogHandler& handler) = 0;
+
+  // --- the dialog's progress bar: a standard one made at run time between
+  // the information text and the buttons; none where the system's library
+  // cannot be loaded, and none on platforms without windows.
+  // Shows it (made at 0 the first time) or hides it.
+  virtual void ShowProgressBar(Window dialog, bool show) {
+    (void)dialog;
+    (void)show;
+  }
+  // Moves it to `position`, 0 to kProgressRange.
+  virtual void SetProgressBar(Window dialog, uint32_t position) {
+    (void)dialog;
+    (void)position;
+  }
+  // Destroys it; the next ShowProgressBar makes a new one.
+  virtual void RemoveProgressBar(Window dialog) { (void)dialog; }
 };
+
+constexpr uint32_t kProgressRange = 65535;
 
 // The process's platform. The Win32 build starts with the real one, the host
 // build with the host one; tests may swap in their own.

@@ -10,6 +10,7 @@
 #include "settings/settings.h"
 #include "updater/messages.h"
 #include "updater/observer.h"
+#include "updater/progress.h"
 
 UpdateTables Tables;
 bool UpdateCompleted = false;
@@ -19,14 +20,19 @@ namespace {
 constexpr char kSection[] = "UPDATE";
 
 ProcedureObserver* Observer = nullptr;
+ProgressMeter Progress;
+
+void OnPiece(uint64_t bytes) { Progress.Advance(bytes); }
 
 void Fail(platform::Window dialog, const char* message) {
+  Progress.End();
   ShowUpdaterError(message);
   platform::Os().EndDialog(dialog, -1);
 }
 
 void ShowCompletion(platform::Window dialog) {
   platform::Platform& os = platform::Os();
+  Progress.End();
   SetInfoText(dialog, "%s", kMsgCompleted);
   os.SetDlgItemText(dialog, kButtonNext, kTextDone);
   EnableDialogButton(dialog, kButtonNext, true);
@@ -48,6 +54,7 @@ bool CheckFreeSpace(platform::Window dialog) {
   uint64_t freeBytes = 0, totalBytes = 0, shortfall = 0;
   if (!GetDiskFreeBytes(root, &freeBytes, &totalBytes, nullptr)) return true;
   if (!SpaceIsShort(required, freeBytes, &shortfall)) return true;
+  Progress.End();
   SetInfoText(dialog, kMsgNoSpaceFormat, root, shortfall);
   EnableDialogButton(dialog, kButtonBack, true);
   EnableDialogButton(dialog, kButtonNext, false);
@@ -81,11 +88,44 @@ bool ReadEntries() {
   return anyKey;
 }
 
+// The bytes an item will handle, decided as the writing pass decides it:
+// nothing for a skipped item, the player's file for a kept Data target, the
+// member otherwise. Reads attributes and sizes only.
+uint64_t ItemShare(const UpdateItem& item, bool overwriteOnly) {
+  platform::Platform& os = platform::Os();
+  char target[kNameField];
+  const char* base = item.kind == Data ? Updater.DataPath : Updater.InstPath;
+  if (!CopyToField(target, sizeof target, base) ||
+      !AppendPathComponent(target, sizeof target, Updater.DataFolder) ||
+      !AppendPathComponent(target, sizeof target, item.path))
+    return 0;
+  const ItemAction action = DecideItem(item.kind, overwriteOnly, os.GetFileAttributes(target));
+  if (action == ItemAction::Skip) return 0;
+  uint64_t size = 0;
+  if (action == ItemAction::KeepOrExtract && os.FileSize(target, &size)) return size;
+  const UpdateArchive* archive = Updater.Archive.get();
+  uint64_t offset = 0;
+  const int32_t index = archive && archive->block.size() > 0
+                            ? FindArchiveMember(*archive, item.path + item.nameOffset, &offset)
+                            : -1;
+  return index < 0 ? 0 : archive->entry(uint32_t(index)).fileSize;
+}
+
 // Step 7. False when the dialog has been ended.
 bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
   platform::Platform& os = platform::Os();
+  // The bar shows from the first look at the installation's files.
+  Progress.Begin(dialog);
+  uint64_t shares[kMaxItems] = {}, total = 0;
+  for (int i = 0; i < Tables.ItemCount; ++i) total += shares[i] = ItemShare(Tables.Items[i], overwriteOnly);
+  Progress.SetTotal(total);
+  SetPieceObserver(OnPiece);
+  struct PieceObserverReset {
+    ~PieceObserverReset() { SetPieceObserver(nullptr); }
+  } reset;
   for (int i = 0; i < Tables.ItemCount; ++i) {
     const UpdateItem& item = Tables.Items[i];
+    Progress.BeginItem(shares[i]);
     const char* base = item.kind == Data ? Updater.DataPath : Updater.InstPath;
     char target[kNameField];
     // A target that does not fit the field cannot be written: the item fails
@@ -110,14 +150,20 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
     if (overwriteOnly || item.kind == Overwrite) attributes = os.GetFileAttributes(target);
     ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
     if (Observer) Observer->OnItemDecided(i, target, action);
-    if (action == ItemAction::Skip) continue;
+    if (action == ItemAction::Skip) {
+      Progress.EndItem();
+      continue;
+    }
     if (action == ItemAction::KeepOrExtract) {
       // The player's file is kept: written back in pieces, beside and then
       // over it, so a failed rewrite leaves it as it was, and a large save
       // is never held whole.
       RewriteResult rewrite = RewriteWholeFile(target);
       if (Observer) Observer->OnItemRewritten(i, target, rewrite);
-      if (rewrite != RewriteResult::ReadFailed) continue;
+      if (rewrite != RewriteResult::ReadFailed) {
+        Progress.EndItem();
+        continue;
+      }
     }
     ExtractOutcome outcome;
     int extracted = ExtractArchiveMember(target, item.path + item.nameOffset,
@@ -127,6 +173,7 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
       Fail(dialog, kMsgWriteFailed);
       return false;
     }
+    Progress.EndItem();
   }
   return true;
 }
@@ -260,6 +307,8 @@ void RunUpdate(platform::Window dialog) {
     ShowUpdaterError(kMsgNothingToUpdate);
   } else {
     if (Tables.ItemCount > 0 && !ApplyUpdateItems(dialog, overwriteOnly)) return;
+    // The shell's copies show a progress window of their own.
+    Progress.Hide();
     if (Tables.CopyCount > 0 && !CopyFromDiscs(dialog)) return;
   }
   ShowCompletion(dialog);

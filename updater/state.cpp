@@ -24,6 +24,8 @@ void UpdaterState::Reset() {
 }
 
 int ShowUpdaterError(const char* text) {
+  // A failure ends the update: its bar goes before the box shows.
+  if (Updater.OwnerWindow) platform::Os().RemoveProgressBar(Updater.OwnerWindow);
   return platform::Os().MessageBox(Updater.OwnerWindow, text, Updater.Caption,
                                    platform::kBoxIconError | platform::kBoxOk);
 }

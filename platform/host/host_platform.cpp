@@ -320,6 +320,13 @@ uint32_t HostPlatform::GetFileAttributes(const char* path) {
   return (IsReadOnly(st) ? kAttrReadOnly | 0x20 : 0x20) | Marks(HostPath(path));
 }
 
+bool HostPlatform::FileSize(const char* path, uint64_t* size) {
+  struct stat st;
+  if (::stat(HostPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *size = uint64_t(st.st_size);
+  return true;
+}
+
 bool HostPlatform::SetFileAttributes(const char* path, uint32_t attributes) {
   if (!FileOperation("attributes", path)) return false;
   std::string host = HostPath(path);
@@ -580,6 +587,19 @@ void HostPlatform::SetDlgItemText(Window dialog, int id, const char* text) {
 
 void HostPlatform::EnableDlgItem(Window dialog, int id, bool enable) {
   if (HostDialog* d = DialogOf(dialog)) d->enabled[id] = enable;
+}
+
+void HostPlatform::ShowProgressBar(Window dialog, bool show) {
+  if (HostDialog* d = DialogOf(dialog))
+    d->progress.push_back({show ? "show" : "hide", 0, writes_, copies_.size()});
+}
+
+void HostPlatform::SetProgressBar(Window dialog, uint32_t position) {
+  if (HostDialog* d = DialogOf(dialog)) d->progress.push_back({"position", position, writes_, copies_.size()});
+}
+
+void HostPlatform::RemoveProgressBar(Window dialog) {
+  if (HostDialog* d = DialogOf(dialog)) d->progress.push_back({"remove", 0, writes_, copies_.size()});
 }
 
 void HostPlatform::FocusDlgItem(Window dialog, int id) {

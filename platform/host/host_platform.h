@@ -41,6 +41,16 @@ struct HostDialog {
   std::map<int, std::string> texts;    // control id -> text
   std::map<int, bool> enabled;         // control id -> enabled
   int focus = 0;
+  // The progress bar, as the player would see it over time: "show", "hide",
+  // "remove" and each position, with the replacements begun and the copies
+  // made before it.
+  struct ProgressEvent {
+    std::string what;
+    uint32_t position;
+    int writes;
+    size_t copies;
+  };
+  std::vector<ProgressEvent> progress;
   bool ended = false;
   intptr_t endCode = 0;
   DialogHandler* handler = nullptr;
@@ -185,6 +195,10 @@ class HostPlatform : public Platform {
   void SetCursor(Cursor cursor) override { cursor_ = cursor; }
   void PumpPendingMessages() override;
   intptr_t RunDialog(int templateId, DialogHandler& handler) override;
+  bool FileSize(const char* path, uint64_t* size) override;
+  void ShowProgressBar(Window dialog, bool show) override;
+  void SetProgressBar(Window dialog, uint32_t position) override;
+  void RemoveProgressBar(Window dialog) override;
 
  private:
   static char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }

@@ -269,6 +269,29 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
+// The progress bar's id and messages (commctrl.h's PBM_SETRANGE32, PBM_SETPOS).
+constexpr int kProgressBarId = 1002;
+constexpr UINT kSetRange32 = WM_USER + 6, kSetPos = WM_USER + 2;
+
+// The common controls, loaded at run time from the system folder only: the
+// updater runs elevated from a download folder, where a static import would
+// find a planted comctl32.dll first. Without them there is no bar.
+bool CommonControlsLoaded() {
+  static int state = 0;  // 0 not tried, 1 loaded, 2 not to be had
+  if (state != 0) return state == 1;
+  state = 2;
+  const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  HMODULE library = LoadLibraryExA("comctl32.dll", nullptr, kSearchSystem32);
+  if (!library) return false;
+  struct InitCommonControlsExArgs {
+    DWORD size, classes;
+  } args = {sizeof args, 0x20 /* ICC_PROGRESS_CLASS */};
+  typedef BOOL(WINAPI * InitProc)(const InitCommonControlsExArgs*);
+  auto init = reinterpret_cast<InitProc>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+  if (init && init(&args)) state = 1;
+  return state == 1;
+}
+
 // The running update dialog, whose keyboard messages the pump hands to it.
 HWND runningDialog = nullptr;
 
@@ -529,6 +552,42 @@ class Win32Platform : public Platform {
   intptr_t RunDialog(int templateId, DialogHandler& handler) override {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,
                            UpdateDialogProc, reinterpret_cast<LPARAM>(&handler));
+  }
+  void ShowProgressBar(Window dialog, bool show) override {
+    HWND owner = static_cast<HWND>(dialog);
+    HWND bar = GetDlgItem(owner, kProgressBarId);
+    if (!bar) {
+      if (!show || !CommonControlsLoaded()) return;
+      // Between the information text and the buttons, in the template's units.
+      RECT at = {16, 50, 16 + 214, 50 + 10};
+      MapDialogRect(owner, &at);
+      bar = CreateWindowExA(0, "msctls_progress32", "", WS_CHILD, at.left, at.top, at.right - at.left,
+                            at.bottom - at.top, owner, reinterpret_cast<HMENU>(INT_PTR(kProgressBarId)),
+                            GetModuleHandleA(nullptr), nullptr);
+      if (!bar) return;
+      SendMessageA(bar, kSetRange32, 0, LPARAM(kProgressRange));
+    }
+    ShowWindow(bar, show ? SW_SHOWNA : SW_HIDE);
+  }
+  void SetProgressBar(Window dialog, uint32_t position) override {
+    if (HWND bar = GetDlgItem(static_cast<HWND>(dialog), kProgressBarId))
+      SendMessageA(bar, kSetPos, WPARAM(position), 0);
+  }
+  void RemoveProgressBar(Window dialog) override {
+    if (HWND bar = GetDlgItem(static_cast<HWND>(dialog), kProgressBarId)) DestroyWindow(bar);
+  }
+  bool FileSize(const char* path, uint64_t* size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    BOOL found;
+    if (std::strlen(path) < MAX_PATH) {
+      found = GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+    } else {
+      std::wstring wide;
+      found = LongPath(path, &wide) && GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data);
+    }
+    if (!found || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    *size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return true;
   }
 
  private:

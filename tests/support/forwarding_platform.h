@@ -86,6 +86,10 @@ class ForwardingPlatform : public platform::Platform {
   intptr_t RunDialog(int id, platform::DialogHandler& h) override {
     return inner_.RunDialog(id, h);
   }
+  bool FileSize(const char* path, uint64_t* size) override { return inner_.FileSize(path, size); }
+  void ShowProgressBar(platform::Window d, bool show) override { inner_.ShowProgressBar(d, show); }
+  void SetProgressBar(platform::Window d, uint32_t position) override { inner_.SetProgressBar(d, position); }
+  void RemoveProgressBar(platform::Window d) override { inner_.RemoveProgressBar(d); }
 
  private:
   platform::Platform& inner_;

@@ -522,3 +522,48 @@ TEST_F(DiscTest, CopyPathBeyondTheFieldFailsTheCopy) {
 }
 
 }  // namespace
+
+// --- the progress bar
+
+namespace progress_bar {
+
+TEST_F(DiscTest, ProgressBarClimbsWithTheBytesThenGivesWayToTheShellsWindow) {
+  world.SetArchive({StoredMember("BIG.DAT", std::string(3u << 20, 'b'), kMemberTime),
+                    StoredMember("SAVE.DAT", "default save", kMemberTime)});
+  world.Put("SAVE/SAVE.DAT", std::string(3u << 19, 's'));
+  world.os.MapDrive('E', disc1.folder.path(), platform::kDriveCdRom);
+  Run("UpdateFile00=BIG.DAT\r\nUpdateFile01=o,NONE.DAT\r\nUpdateFile02=d,SAVE.DAT\r\n"
+      "CopyFile00=1:MOVIE\r\n");
+  ASSERT_TRUE(Completed());
+  const auto& events = Dialog().progress;
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().what, "show");
+  EXPECT_EQ(events.front().writes, 0) << "shown once the files are first touched";
+  // 3 MB of member and the 1.5 MB save, a piece at a time: 1/4.5 of the
+  // range after the first piece, the whole of it before the copy.
+  std::vector<uint32_t> positions;
+  size_t i = 1;
+  for (; i < events.size() && events[i].what == "position"; ++i) positions.push_back(events[i].position);
+  ASSERT_GE(positions.size(), 4u);
+  EXPECT_EQ(positions.front(), uint32_t(uint64_t(platform::kProgressRange) * 2 / 9));
+  for (size_t k = 1; k < positions.size(); ++k) EXPECT_GT(positions[k], positions[k - 1]);
+  EXPECT_EQ(positions.back(), platform::kProgressRange);
+  ASSERT_EQ(events.size(), i + 2);
+  EXPECT_EQ(events[i].what, "hide");
+  EXPECT_EQ(events[i].copies, 0u) << "hidden before the shell's copy";
+  EXPECT_EQ(events[i + 1].what, "remove");
+  EXPECT_EQ(events[i + 1].copies, 1u);
+}
+
+TEST_F(RunUpdateTest, ProgressBarIsGoneBeforeAFailureShows) {
+  std::string lastBefore;
+  world.os.boxResponder = [&](const platform::BoxRecord&) {
+    lastBefore = world.os.dialog()->progress.back().what;
+    return platform::kAnswerOk;
+  };
+  Run("UpdateFile00=A.DAT\r\nUpdateFile01=MISSING.DAT\r\n");
+  EXPECT_EQ(BoxTexts().size(), 2u);
+  EXPECT_EQ(lastBefore, "remove");
+}
+
+}  // namespace progress_bar
