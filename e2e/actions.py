@@ -300,6 +300,50 @@ class Actions:
             raise Failure("only %d answers: the update was over too soon to tell" % answers)
         self.say("the dialog answered %d pings, the longest after %d ms" % (answers, longest))
 
+    def do_progress(self, pos, opts):
+        """Reads the progress bar while the update runs (until its first button
+        is enabled again): at least `min` readings of it shown, none lower
+        than the one before, and a screenshot `shot` once it stands part way;
+        on the page that follows, no bar."""
+        label = self.label(pos)
+        dialog = self.find(label, "page")
+
+        def started():
+            ctl = dialog.read(self.driver).controls.get(1)
+            return ctl is not None and not ctl["enabled"]
+        self.wait_for(started, "the update to start (its buttons disabled)")
+        readings, shot = [], opts.get("shot")
+        limit = int(opts["limit"]) if "limit" in opts else None
+        deadline = time.time() + float(opts.get("within", "600"))
+        while time.time() < deadline:
+            if limit is not None:
+                r = self.driver("ping", dialog.handle, limit * 5)[0]
+                if r == "ping timeout" or (r.startswith("ping ") and int(r.split()[1]) > limit):
+                    raise Failure("the dialog did not answer within %d ms: %s" % (limit, r))
+            try:
+                fields = self.driver("progress", dialog.handle)[0].split()
+                ctl = dialog.read(self.driver).controls.get(1)
+            except Failure:
+                break  # the window is gone
+            if fields[1] == "1":
+                position = int(fields[2])
+                if readings and position < readings[-1]:
+                    raise Failure("the bar went back from %d to %d" % (readings[-1], position))
+                readings.append(position)
+                if shot and 0.1 * 65535 < position < 0.9 * 65535:
+                    self.do_shot([shot], {})
+                    shot = None
+            if ctl and ctl["enabled"]:
+                break
+            time.sleep(0.1)
+        if len(readings) < int(opts.get("min", "3")):
+            raise Failure("the bar was read %d times while shown" % len(readings))
+        if shot:
+            raise Failure("the bar never stood part way: %s" % readings)
+        if self.driver("progress", dialog.handle)[0] != "progress none":
+            raise Failure("the bar outlived the update")
+        self.say("the bar read %d times: %s" % (len(readings), " ".join(str(r) for r in readings[:12])))
+
     def do_setattrs(self, pos, opts):
         self.driver("setattrs", hexify(cp932(self.win_of(pos[0], pos[1]))), pos[2])
 

@@ -234,6 +234,21 @@ void Controls(const std::vector<std::string>& w) {
   Say("focus " + std::to_string(focus));
 }
 
+// The dialog's progress bar: "progress VISIBLE POSITION", or "progress none".
+void Progress(HWND dialog) {
+  if (!IsWindow(dialog)) return Say("error gone");
+  std::vector<HWND> children;
+  EnumChildWindows(dialog, CollectChildren, reinterpret_cast<LPARAM>(&children));
+  for (HWND c : children) {
+    if (GetParent(c) != dialog || ClassOf(c) != "msctls_progress32") continue;
+    DWORD_PTR position = 0;
+    if (!SendMessageTimeoutA(c, WM_USER + 8 /* PBM_GETPOS */, 0, 0, SMTO_ABORTIFHUNG, 5000, &position))
+      return Say("error PBM_GETPOS unanswered");
+    return Say(std::string("progress ") + (IsWindowVisible(c) ? "1 " : "0 ") + std::to_string(position));
+  }
+  Say("progress none");
+}
+
 void Find(const std::vector<std::string>& w) {
   std::string cls, title;
   if (w.size() != 3 || !Unhex(w[1], &cls) || !Unhex(w[2], &title))
@@ -342,6 +357,8 @@ int main() {
       LRESULT answered = SendMessageTimeoutA(ParseHandle(w[1]), WM_NULL, 0, 0, SMTO_NORMAL,
                                              static_cast<UINT>(atol(w[2].c_str())), &result);
       Say(answered ? "ping " + std::to_string(GetTickCount() - start) : "ping timeout");
+    } else if (verb == "progress" && w.size() == 2) {
+      Progress(ParseHandle(w[1]));
     } else if (verb == "temp") {
       char path[MAX_PATH] = {0};
       GetTempPathA(MAX_PATH, path);

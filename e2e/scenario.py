@@ -61,6 +61,12 @@ Actions
                                 sends WM_NULL to the dialog again and again
                                 until its first button is enabled again;
                                 each must be answered within MS (2000)
+  progress [LABEL] [min=N] [shot=NAME] [limit=MS]
+                                reads the progress bar until the update
+                                ends: N readings at least (3), never lower
+                                than the one before, a screenshot NAME part
+                                way, and no bar on the page after; with MS,
+                                a WM_NULL before each, answered within MS
   shot NAME                     screenshot of the last seen process's windows
                                 (every page and box is photographed anyway,
                                 as SCENARIO-NN-page.png or -box.png)
