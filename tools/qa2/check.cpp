@@ -529,9 +529,17 @@ class Checker {
     }
     FolderFile* file = FindMember(member);
     if (!file) {
-      Ini(v.line, Severity::Error,
-          key + ": the folder has no file " + Quote(member) + ", so the update stops there with "
-          "\"ファイルの書き込みに失敗しました\"" + See(kSeeEntries));
+      // An Overwrite item, or any under OverwriteOnly, whose target is not
+      // installed is skipped before the member is looked for.
+      if (item.kind == Overwrite || overwriteOnly_)
+        Ini(v.line, Severity::Error,
+            key + ": the folder has no file " + Quote(member) + ", so the update stops there with "
+            "\"ファイルの書き込みに失敗しました\" where the installation holds the target (where it does "
+            "not, the entry is skipped)" + See(kSeeEntries));
+      else
+        Ini(v.line, Severity::Error,
+            key + ": the folder has no file " + Quote(member) + ", so the update stops there with "
+            "\"ファイルの書き込みに失敗しました\"" + See(kSeeEntries));
       return;
     }
     file->used = true;
@@ -594,6 +602,7 @@ class Checker {
     summary_.updateEntries = int(updates.size());
     summary_.copyEntries = int(copies.size());
     std::vector<uint64_t> bytesPerMode(kModes, 0);
+    overwriteOnly_ = ParseInt32(Read("UPDATE", "OverwriteOnly", kField).text.c_str()) != 0;
     for (const ReadEntry& r : updates) CheckUpdateEntry(r, &bytesPerMode);
     for (const ReadEntry& r : copies) CheckCopyEntry(r);
     int busiestMode = int(std::max_element(bytesPerMode.begin(), bytesPerMode.end()) - bytesPerMode.begin());
@@ -672,6 +681,7 @@ class Checker {
   std::vector<FolderFile> files_;
   platform::IniText ini_{std::string()};
   std::string dataFolder_;
+  bool overwriteOnly_ = false;  // [UPDATE] OverwriteOnly is on
   std::map<std::string, platform::IniEntry> misspelt_;  // missing section -> its misspelling
   std::set<int> comments_;  // lines of values with a ';' after them
 };
