@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -41,14 +42,19 @@ class PosixReader : public ReadableFile {
 
 }  // namespace
 
-bool StatPath(const std::string& path, Stat* stat) {
+bool StatPath(const std::string& path, Stat* stat, bool follow) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return false;
   stat->exists = true;
   stat->folder = S_ISDIR(st.st_mode);
   stat->readOnly = (st.st_mode & S_IWUSR) == 0;
-  stat->size = stat->folder ? 0 : uint64_t(st.st_size);
+  stat->size = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
   stat->time = FileTime(st.st_mtim);
+  if (S_ISLNK(st.st_mode)) stat->other = "a symbolic link";
+  else if (S_ISFIFO(st.st_mode)) stat->other = "a FIFO";
+  else if (S_ISSOCK(st.st_mode)) stat->other = "a socket";
+  else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) stat->other = "a device";
+  else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) stat->other = "neither a file nor a folder";
   return true;
 }
 
@@ -63,8 +69,14 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
 }
 
 std::unique_ptr<ReadableFile> OpenRead(const std::string& path, uint64_t size, uint64_t time) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  std::FILE* file = nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file = ::fdopen(fd, "rb"))) {
+    ::close(fd);
+    return nullptr;
+  }
   return std::make_unique<PosixReader>(file, size, time);
 }
 

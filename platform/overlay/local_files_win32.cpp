@@ -65,7 +65,7 @@ class Win32Reader : public ReadableFile {
 
 }  // namespace
 
-bool StatPath(const std::string& path, Stat* stat) {
+bool StatPath(const std::string& path, Stat* stat, bool follow) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   std::wstring wide = Wide(path);
   if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return false;
@@ -74,6 +74,8 @@ bool StatPath(const std::string& path, Stat* stat) {
   stat->readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   stat->size = stat->folder ? 0 : (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   stat->time = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  if (!follow && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    stat->other = "a link (a reparse point)";
   return true;
 }
 

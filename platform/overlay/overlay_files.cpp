@@ -204,7 +204,16 @@ const std::vector<std::pair<std::string, std::string>>& OverlayFiles::Listing(
 OverlayFiles::Entry OverlayFiles::RealEntry(const std::string& path) {
   Entry entry;
   local::Stat stat;
-  if (!local::StatPath(path, &stat)) return entry;
+  // A folder given on the command line may be reached through a link; what
+  // lies in it is read only when it is a regular file or a folder.
+  bool root = false;
+  for (const Mounted& m : mounts_) root = root || m.local == path;
+  if (!local::StatPath(path, &stat, root)) return entry;
+  if (!stat.other.empty()) {
+    if (inputError_.empty())
+      inputError_ = path + " is " + stat.other + ": the preview reads only regular files and folders";
+    return entry;
+  }
   entry.exists = true;
   entry.folder = stat.folder;
   entry.size = stat.size;

@@ -58,6 +58,10 @@ class OverlayFiles {
   // The whole content, for small files (profile reads). False when absent,
   // a folder, or larger than kKeptContent.
   bool ReadSmall(const std::string& path, std::string* content);
+  // The first path met in the real folders that is neither a regular file
+  // nor a folder, named with its kind; empty when none was met. Such a path
+  // looks absent, and nothing predicted after meeting it is to be trusted.
+  const std::string& inputError() const { return inputError_; }
   // SHFileOperationA's FO_COPY of one name: a folder goes into `to` under its
   // own name, a file to the name `to` (folders created). 0 or an error code.
   int Copy(const std::string& from, const std::string& to);
@@ -102,6 +106,7 @@ class OverlayFiles {
   const Mounted* MountOf(const std::string& key) const;
   // The real entry of a path under a root; empty local when none.
   bool RealLocal(const std::string& path, std::string* local);
+  std::string inputError_;
   Entry RealEntry(const std::string& local);
   // A local folder's entries (code page 932 name as capitals, local path),
   // read once: the real folders do not change.

@@ -70,5 +70,14 @@ expect 2 preview "$src/samples/update" --install "$src/samples/installation" --d
 expect 2 preview "$src/samples/update" --install "$src/samples/installation" --inst-path relative
 expect 3 preview "$src/samples/update" --install "$tmp/no-such-folder"
 expect 3 preview "$tmp/NONE.EXE" --install "$src/samples/installation"
+# Only regular files and folders are read: a FIFO as SETUP.INI (which would
+# block a read for ever) and a link out of the installation are refused.
+cp -r "$src/samples/installation" "$tmp/fifo" && rm "$tmp/fifo/SETUP.INI" && mkfifo "$tmp/fifo/SETUP.INI"
+expect 3 preview "$src/samples/update" --install "$tmp/fifo"
+cp -r "$src/samples/installation" "$tmp/link" && mv "$tmp/link/SETUP.INI" "$tmp/OUTSIDE.INI" &&
+  ln -s ../OUTSIDE.INI "$tmp/link/SETUP.INI"
+expect 3 preview "$src/samples/update" --install "$tmp/link"
+ln -s "$(cd "$src" && pwd)/samples/installation" "$tmp/root-link"
+expect 0 preview "$src/samples/update" --install "$tmp/root-link"
 rm -rf "$tmp"
 exit $failed

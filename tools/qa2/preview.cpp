@@ -415,6 +415,7 @@ PreviewReport RunPreview(const PreviewOptions& options, std::vector<uint8_t> arc
     report.messages.push_back({t.kind == platform::PreviewText::Box ? "box" : "page", U(t.caption), U(t.text)});
   report.freeBytes = os.freeBefore();
   report.freeSource = options.freeBytes ? "--free" : "the installation folder's own";
+  report.inputError = os.files().inputError();
   ResetUpdaterState();
   return report;
 }

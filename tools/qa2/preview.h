@@ -70,6 +70,9 @@ struct PreviewReport {
   uint64_t freeBytes = 0;
   std::string freeSource;
   std::optional<uint32_t> requiredDiskSpace;
+  // A link, FIFO, socket or device met in the given folders: nothing is
+  // predicted.
+  std::string inputError;
 };
 
 // Runs the updater with `archive` as its resource (empty: none).

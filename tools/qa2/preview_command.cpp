@@ -119,6 +119,7 @@ int RunPreviewCommand(const std::vector<std::string>& args) {
   }
 
   const PreviewReport report = RunPreview(options, std::move(archive));
+  if (!report.inputError.empty()) return Fail(kCommand, kExitIo, report.inputError + ", so nothing is predicted");
   const std::string out = json ? FormatPreviewJson(report) : FormatPreviewText(report);
   std::fwrite(out.data(), 1, out.size(), stdout);
   return kExitOk;
