@@ -3,7 +3,8 @@
 # same sources and compilers:
 #   qa2-VERSION-windows-x86_64.zip  qa2.exe (64-bit Windows, carrying the
 #                                   32-bit UPDATE.EXE stub), authoring.md,
-#                                   the sample update folder
+#                                   the samples its examples use (update,
+#                                   installation, disc1, their README)
 #   qa2-VERSION-linux-x86_64.tar.gz qa2 for x86-64 Linux (libstdc++ and libgcc
 #                                   linked in; glibc, whose conversion
 #                                   modules code page 932 needs, from the
@@ -18,6 +19,7 @@ out=$(mkdir -p "${1:-build-release/dist}" && cd "${1:-build-release/dist}" && pw
 base=$root/build-release
 jobs=${QA_JOBS:-2}
 export SOURCE_DATE_EPOCH=0 TZ=UTC LC_ALL=C
+say() { echo "make-release: $*" >&2; }
 
 configure() {  # DIR [ARGS...]
   local dir=$1
@@ -26,12 +28,15 @@ configure() {  # DIR [ARGS...]
     -DQA_BUILD_TESTS=OFF "$@" >/dev/null
 }
 # The stub both carry: the 32-bit updater, as every qa2 build makes it.
+say "building the 32-bit UPDATE.EXE stub in $base/win32"
 configure "$base/win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 cmake --build "$base/win32" --target updater_exe -j "$jobs" >/dev/null
 stub=(-DQA_STUB_BUILD="$base/win32")
+say "building the 64-bit qa2.exe in $base/win64"
 configure "$base/win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "${stub[@]}" \
   -DCMAKE_EXE_LINKER_FLAGS="-s -Wl,--no-insert-timestamp"
 cmake --build "$base/win64" --target qa2 -j "$jobs" >/dev/null
+say "building the Linux qa2 in $base/linux"
 configure "$base/linux" "${stub[@]}" -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root/=" \
   -DCMAKE_EXE_LINKER_FLAGS="-s -static-libstdc++ -static-libgcc -Wl,--build-id=none"
 cmake --build "$base/linux" --target qa2 -j "$jobs" >/dev/null
@@ -44,7 +49,7 @@ lay_out() {  # NAME PROGRAM
   mkdir -p "$dir/samples"
   cp "$2" "$dir/"
   cp docs/authoring.md "$dir/"
-  cp -r samples/update "$dir/samples/update"
+  cp -r samples/update samples/installation samples/disc1 samples/README.md "$dir/samples/"
   # Fixed times and modes: the archive's bytes depend on the contents alone.
   # Zip cannot store times before 1980.
   find "$dir" -type d -exec chmod 755 {} +
@@ -54,6 +59,7 @@ lay_out() {  # NAME PROGRAM
 }
 win=qa2-$version-windows-x86_64
 lin=qa2-$version-linux-x86_64
+say "laying out $win and $lin in $out"
 lay_out "$win" "$base/win64/tools/qa2.exe"
 lay_out "$lin" "$base/linux/tools/qa2"
 rm -f "$out/$win.zip" "$out/$lin.tar.gz"

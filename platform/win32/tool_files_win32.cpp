@@ -20,20 +20,8 @@ bool Wide(const char* utf8, std::wstring* out) {
   return true;
 }
 
-// Full and past MAX_PATH, as the updater's replacements are.
-bool LongWide(const char* utf8, std::wstring* out) {
-  std::wstring wide;
-  return Wide(utf8, &wide) && LongWidePath(wide, out);
-}
-
-std::string Utf8(const wchar_t* wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
-  out.resize(size_t(n - 1));
-  return out;
-}
+bool LongWide(const char* utf8, std::wstring* out) { return LongWideOfUtf8(utf8, out); }
+std::string Utf8(const wchar_t* wide) { return Utf8OfWide(wide); }
 
 class ToolPlatform : public Platform {
  public:
@@ -135,6 +123,20 @@ class ToolPlatform : public Platform {
 };
 
 }  // namespace
+
+bool LongWideOfUtf8(const char* utf8, std::wstring* out) {
+  std::wstring wide;
+  return Wide(utf8, &wide) && LongWidePath(wide, out);
+}
+
+std::string Utf8OfWide(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
+  out.resize(size_t(n - 1));
+  return out;
+}
 
 void UseToolFiles() {
   static ToolPlatform tool;

@@ -14,25 +14,12 @@ namespace platform {
 namespace {
 
 std::wstring WideOf(const std::string& utf8, bool* ok) {
-  *ok = false;
-  if (utf8.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring wide(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), &wide[0], n);
-  std::wstring full;
-  *ok = LongWidePath(wide, &full);
-  return full;
+  std::wstring wide;
+  *ok = LongWideOfUtf8(utf8.c_str(), &wide);
+  return wide;
 }
 
-std::string Utf8Of(const wchar_t* wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
-  out.resize(size_t(n - 1));
-  return out;
-}
+std::string Utf8Of(const wchar_t* wide) { return Utf8OfWide(wide); }
 
 // The names a console's close removes: fixed storage, read by the handler's
 // own thread while the others go on.

@@ -30,6 +30,10 @@ void PumpQueuedMessages();
 // The wide path that passes MAX_PATH ("\\?\C:\..." or "\\?\UNC\...") of
 // any wide path, made full.
 bool LongWidePath(const std::wstring& path, std::wstring* out);
+// The tools' UTF-8 paths: as a full wide path past MAX_PATH (false when not
+// UTF-8), and a wide name back as UTF-8.
+bool LongWideOfUtf8(const char* utf8, std::wstring* out);
+std::string Utf8OfWide(const wchar_t* wide);
 // An open file handle (owned from now on) as a readable file.
 std::unique_ptr<ReadableFile> ReadableFileOf(HANDLE file);
 // BeginReplacement for a full wide path, as LongWidePath gives.

@@ -24,8 +24,8 @@ tar -C "$work" -xzf "$work"/a/qa2-*-linux-x86_64.tar.gz
 unzip -q -d "$work" "$work"/a/qa2-*-windows-x86_64.zip
 lin=$(echo "$work"/qa2-*-linux-x86_64)
 win=$(echo "$work"/qa2-*-windows-x86_64)
-for f in qa2 authoring.md samples/update/UPDATE.INI; do [ -f "$lin/$f" ] || fail "the Linux archive lacks $f"; done
-for f in qa2.exe authoring.md samples/update/UPDATE.INI; do [ -f "$win/$f" ] || fail "the Windows archive lacks $f"; done
+for f in qa2 authoring.md samples/update/UPDATE.INI samples/installation/SETUP.INI samples/README.md; do [ -f "$lin/$f" ] || fail "the Linux archive lacks $f"; done
+for f in qa2.exe authoring.md samples/update/UPDATE.INI samples/installation/SETUP.INI samples/README.md; do [ -f "$win/$f" ] || fail "the Windows archive lacks $f"; done
 x86_64-w64-mingw32-objdump -f "$win/qa2.exe" | grep -q "pei-x86-64" || fail "qa2.exe is not for x86-64"
 
 # What the Linux qa2 needs of the system: glibc alone.
