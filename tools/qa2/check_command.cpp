@@ -1,9 +1,11 @@
-// qa2 check [UPDATE_DIR] [--install DIR]
+// qa2 check [UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR]]
 #include <cstdio>
 
 #include "tools/qa2/check.h"
 #include "tools/qa2/cli.h"
+#include "platform/tool_support.h"
 #include "tools/qa2/install_check.h"
+#include "tools/qa2/install_match.h"
 
 namespace qa2 {
 namespace {
@@ -18,8 +20,25 @@ void PrintCounts(int errors, int warnings) {
 int RunCheck(const std::vector<std::string>& args) {
   std::string dir, install;
   bool haveInstall = false;
+  InstallMatchOptions match;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--mode" || a == "--inst-path" || a == "--data") {
+      if (i + 1 >= args.size()) return Fail("check", kExitUsage, a + " needs a value (see qa2 check --help)");
+      const std::string& v = args[++i];
+      if (a == "--mode") {
+        if (v.size() != 1 || v[0] < '0' || v[0] > '9')
+          return Fail("check", kExitUsage, "--mode needs an install mode, 0 to 9");
+        match.mode = v[0] - '0';
+      } else if (a == "--inst-path") {
+        if (!platform::Utf8ToCp932(v, &match.instPath) || match.instPath.size() < 3 || match.instPath[1] != ':' ||
+            match.instPath[2] != '\\')
+          return Fail("check", kExitUsage, "--inst-path needs a Windows path with a drive letter (C:\\Games\\X)");
+      } else {
+        match.dataFolder = v;
+      }
+      continue;
+    }
     if (a == "--install") {
       if (i + 1 >= args.size() || haveInstall)
         return Fail("check", kExitUsage, "--install expects one DIR (see qa2 check --help)");
@@ -34,6 +53,8 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   if (dir.empty() && !haveInstall)
     return Fail("check", kExitUsage, "expects UPDATE_DIR or --install DIR (see qa2 check --help)");
+  if ((match.mode || !match.instPath.empty() || !match.dataFolder.empty()) && (dir.empty() || !haveInstall))
+    return Fail("check", kExitUsage, "--mode, --inst-path and --data check UPDATE_DIR against --install DIR");
 
   int errors = 0, warnings = 0;
   bool unreadable = false;
@@ -52,6 +73,11 @@ int RunCheck(const std::vector<std::string>& args) {
     errors += summary.errors;
     warnings += summary.warnings;
     unreadable = unreadable || summary.unreadable;
+  }
+  if (!dir.empty() && haveInstall) {
+    CheckSummary summary = CheckUpdateAgainstInstallation(dir, install, match, stdout);
+    errors += summary.errors;
+    warnings += summary.warnings;
   }
   std::fflush(stdout);
   if (errors || warnings) PrintCounts(errors, warnings);

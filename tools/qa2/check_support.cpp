@@ -8,7 +8,7 @@ namespace qa2 {
 
 void Findings::Report(const std::string& file, int line, Severity severity, const std::string& text) {
   findings_.push_back({file, line, severity, text});
-  ++(severity == Severity::Error ? errors_ : warnings_);
+  if (severity != Severity::Note) ++(severity == Severity::Error ? errors_ : warnings_);
 }
 
 void Findings::Print(FILE* out, const std::string& iniFile) const {
@@ -19,7 +19,8 @@ void Findings::Print(FILE* out, const std::string& iniFile) const {
     return aIni && a.line < b.line;
   });
   for (const Finding& f : sorted) {
-    const char* severity = f.severity == Severity::Error ? "error" : "warning";
+    const char* severity =
+        f.severity == Severity::Error ? "error" : f.severity == Severity::Warning ? "warning" : "note";
     if (f.line > 0)
       std::fprintf(out, "%s:%d: %s: %s\n", f.file.c_str(), f.line, severity, f.text.c_str());
     else

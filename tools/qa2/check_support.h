@@ -12,7 +12,9 @@
 
 namespace qa2 {
 
-enum class Severity { Error, Warning };
+// A note tells what the update will do that its author may not expect; it
+// is neither counted nor fails the check.
+enum class Severity { Error, Warning, Note };
 
 struct Finding {
   std::string file;  // "UPDATE.INI", "SETUP.INI" or a folder file

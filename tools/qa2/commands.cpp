@@ -56,7 +56,7 @@ const std::vector<Command>& Commands() {
        "beside OUT (the header needs their sizes first), so memory does not grow\n"
        "with the members but the disk holds them twice for a while.",
        RunPack},
-      {"check", "[UPDATE_DIR] [--install DIR]",
+      {"check", "[UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR]]",
        "Checks an update folder as the updater will read it: UPDATE.INI through\n"
        "the updater's own INI reading, list scanner and entry readers, and the\n"
        "files that become the archive's members. Each finding is printed as\n"
@@ -96,7 +96,15 @@ const std::vector<Command>& Commands() {
        "  above 3, Shortcuts above 10.\n"
        "Warnings: a value the updater cuts; names past a list's limit or after an\n"
        "  empty item; a number that is not plain; a key never read (numbered past\n"
-       "  its count, repeated, unknown, with \"did you mean\"); UTF-8 text.\n"
+       "  its count, repeated, unknown, with \"did you mean\"); UTF-8 text.\n"       "With both UPDATE_DIR and --install DIR, the update is checked against the\n"
+       "installation (for install mode N, or every mode): errors for a CompanyName\n"
+       "  or GameDir that is not the installation's (other than in letter case:\n"
+       "  the updater then says the game is not installed), an entry into a\n"
+       "  folder the installation lacks (the data folder: --data DIR), a target\n"
+       "  longer than 259 bytes joined to --inst-path WINPATH (the path and its\n"
+       "  length), and the findings on a SETUP.INI the update writes over the\n"
+       "  installation's; a note for an o entry (or any under OverwriteOnly) into\n"
+       "  a missing folder, which is skipped.\n"
        "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 a\n"
        "folder, UPDATE.INI or SETUP.INI could not be read.",
        RunCheck},

@@ -71,7 +71,8 @@ ListScan ScanList(const std::string& value, int limit) {
 
 class InstallChecker {
  public:
-  InstallChecker(const std::string& dir, FILE* out) : dir_(dir), out_(out) {}
+  InstallChecker(const std::string& dir, FILE* out, const std::string& shownAs)
+      : dir_(dir), out_(out), shownAs_(shownAs) {}
 
   InstallCheckSummary Run() {
     if (ReadFile()) {
@@ -113,7 +114,7 @@ class InstallChecker {
              "\"SETUP.INI\" ファイルが見つかりません\"" + See(kSee));
       return false;
     }
-    summary_.fileName = found.filename().u8string();
+    summary_.fileName = shownAs_.empty() ? found.filename().u8string() : shownAs_;
     std::ifstream in(found, std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) {
@@ -333,6 +334,7 @@ class InstallChecker {
   InstallCheckSummary summary_;
   Findings findings_;
   platform::IniText ini_{std::string()};
+  std::string shownAs_;
   std::vector<std::string> known_;  // the keys the loader reads, in order
   bool selectsRefused_ = false;
   bool shortcutsRefused_ = false;
@@ -340,8 +342,8 @@ class InstallChecker {
 
 }  // namespace
 
-InstallCheckSummary CheckInstallation(const std::string& dir, FILE* out) {
-  return InstallChecker(dir, out).Run();
+InstallCheckSummary CheckInstallation(const std::string& dir, FILE* out, const std::string& shownAs) {
+  return InstallChecker(dir, out, shownAs).Run();
 }
 
 std::string CleanInstallLine(const InstallCheckSummary& summary) {

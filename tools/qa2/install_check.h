@@ -18,8 +18,9 @@ struct InstallCheckSummary {
 
 // Checks the installation folder `dir`. Each finding is printed to `out` as
 // "SETUP.INI:LINE: error|warning: ...". Errors are what ends the updater at
-// start; warnings what loads but is likely unmeant or cut.
-InstallCheckSummary CheckInstallation(const std::string& dir, FILE* out);
+// start; warnings what loads but is likely unmeant or cut. `shownAs`, when
+// given, names the file in the findings (a SETUP.INI an update ships).
+InstallCheckSummary CheckInstallation(const std::string& dir, FILE* out, const std::string& shownAs = "");
 
 // "SETUP.INI: ok, N install choices, M shortcuts"
 std::string CleanInstallLine(const InstallCheckSummary& summary);

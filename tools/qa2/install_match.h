@@ -1,0 +1,26 @@
+// Checking an update folder against the installation it is meant for: what
+// start-up looks the game up by, and what each entry will meet there.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "tools/qa2/check.h"
+
+namespace qa2 {
+
+struct InstallMatchOptions {
+  std::optional<int> mode;  // none: every install mode
+  std::string instPath;     // the installation's Windows path (code page 932); empty: unknown
+  std::string dataFolder;   // the local folder DataPath stands for; empty: unknown
+};
+
+// Reports, as "FILE:LINE: error|note: ...", a CompanyName or GameDir that is
+// not the installation's (the updater then finds no game), an entry whose
+// folder the installation lacks, a target path too long for `instPath`, and
+// the findings on a SETUP.INI the update puts in place of the installation's.
+CheckSummary CheckUpdateAgainstInstallation(const std::string& updateDir, const std::string& installDir,
+                                            const InstallMatchOptions& options, FILE* out);
+
+}  // namespace qa2
