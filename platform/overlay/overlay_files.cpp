@@ -1,5 +1,7 @@
 #include "platform/overlay/overlay_files.h"
 
+#include <new>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -351,13 +353,27 @@ std::unique_ptr<ReadableFile> OverlayFiles::OpenForRead(const std::string& path)
   return local::OpenRead(local, e.size, e.time);
 }
 
-bool OverlayFiles::ReadSmall(const std::string& path, std::string* content) {
+bool OverlayFiles::ReadWhole(const std::string& path, std::string* content) {
+  // A large file the run wrote keeps its size, not its bytes.
+  auto it = nodes_.find(Key(path));
+  if (it != nodes_.end() && !it->second.keptContent && it->second.realSource.empty() && it->second.entry.size > 0)
+    return false;
   std::unique_ptr<ReadableFile> file = OpenForRead(path);
   uint64_t size = 0;
-  if (!file || !file->Size(&size) || size > kKeptContent) return false;
-  content->assign(size_t(size), '\0');
-  uint32_t got = 0;
-  return file->Read(&(*content)[0], uint32_t(size), &got) && got == size;
+  if (!file || !file->Size(&size) || size > content->max_size()) return false;
+  try {
+    content->assign(size_t(size), '\0');
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  constexpr uint64_t kPiece = uint64_t(1) << 30;
+  for (uint64_t done = 0; done < size;) {
+    const uint32_t want = uint32_t(std::min(kPiece, size - done));
+    uint32_t got = 0;
+    if (!file->Read(&(*content)[size_t(done)], want, &got) || got != want) return false;
+    done += want;
+  }
+  return true;
 }
 
 std::unique_ptr<ReplacementFile> OverlayFiles::BeginReplacement(const std::string& path) {

@@ -55,9 +55,9 @@ class OverlayFiles {
   std::unique_ptr<ReadableFile> OpenForRead(const std::string& path);
   std::unique_ptr<ReplacementFile> BeginReplacement(const std::string& path);
   void FindFiles(const std::string& pattern, std::vector<std::string>* names);
-  // The whole content, for small files (profile reads). False when absent,
-  // a folder, or larger than kKeptContent.
-  bool ReadSmall(const std::string& path, std::string* content);
+  // The whole content, whatever its size, as the profile getters read it.
+  // False when absent, a folder, unreadable or too large for memory.
+  bool ReadWhole(const std::string& path, std::string* content);
   // The first path met in the real folders that is neither a regular file
   // nor a folder, named with its kind; empty when none was met. Such a path
   // looks absent, and nothing predicted after meeting it is to be trusted.

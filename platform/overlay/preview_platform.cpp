@@ -137,9 +137,10 @@ uint32_t PreviewPlatform::ReadProfileString(const char* section, const char* key
                                             const char* path) {
   std::string content;
   IniEntry entry;
-  if (section && key && files_.ReadSmall(path, &content) &&
-      IniText(std::move(content)).Find(section, key, &entry))
-    return CopyOut(entry.value.data(), entry.value.size(), buffer, size);
+  const bool found = section && key && files_.ReadWhole(path, &content) &&
+                     IniText(std::move(content)).Find(section, key, &entry);
+  if (section && key) lastProfileRead_ = ProfileRead{path, section, key, found, found ? entry.value : ""};
+  if (found) return CopyOut(entry.value.data(), entry.value.size(), buffer, size);
   if (!fallback) fallback = "";
   size_t length = std::strlen(fallback);
   while (length > 0 && fallback[length - 1] == ' ') --length;

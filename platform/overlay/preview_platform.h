@@ -39,6 +39,13 @@ struct PreviewText {
   uint32_t style = 0;         // boxes
 };
 
+// One profile read: the file, the section, the key and what was found.
+struct ProfileRead {
+  std::string path, section, key;
+  bool found = false;
+  std::string value;
+};
+
 class PreviewPlatform : public Platform {
  public:
   explicit PreviewPlatform(PreviewSettings settings);
@@ -89,6 +96,9 @@ class PreviewPlatform : public Platform {
                             uint32_t flags) override;
   uint32_t ReadProfileString(const char* section, const char* key, const char* fallback,
                              char* buffer, uint32_t size, const char* path) override;
+  // The last key read: where start-up ends without a message, the key or
+  // value that ended it.
+  const ProfileRead& lastProfileRead() const { return lastProfileRead_; }
   std::unique_ptr<RegistryKey> OpenUserKey(const char* subkey) override;
   void InitializeCom() override {}
   bool FindOwnResource(const char* type, int name, const uint8_t** data,
@@ -111,6 +121,7 @@ class PreviewPlatform : public Platform {
 
   PreviewSettings settings_;
   OverlayFiles files_;
+  ProfileRead lastProfileRead_;
   std::string registryKey_;
   std::vector<PreviewText> texts_;
   std::string waiting_;

@@ -570,7 +570,7 @@ class Win32Platform : public Platform {
     ShowWindow(bar, show ? SW_SHOWNA : SW_HIDE);
   }
   void SetProgressBar(Window dialog, uint32_t position) override {
-    // Ten moves a second are all an eye follows; one per piece made Wine
+    // Four moves a second read as steady progress; one per piece made Wine
     // repaint a thousand times per GB (1.3 s of a 1 GB update). The end is
     // always shown.
     const DWORD now = GetTickCount();
@@ -600,7 +600,7 @@ class Win32Platform : public Platform {
 
  private:
   static constexpr DWORD kPumpInterval = 5;  // ms
-  static constexpr DWORD kBarInterval = 100;  // ms
+  static constexpr DWORD kBarInterval = 250;  // ms
   bool barMoved_ = false;
   DWORD lastBarMove_ = 0;
   bool pumped_ = false;

@@ -30,7 +30,7 @@ using test_support::Snapshot;
 
 std::string ReadAll(OverlayFiles& files, const std::string& path) {
   std::string content;
-  EXPECT_TRUE(files.ReadSmall(path, &content)) << path;
+  EXPECT_TRUE(files.ReadWhole(path, &content)) << path;
   return content;
 }
 
@@ -138,7 +138,7 @@ TEST_F(OverlayTest, LargeWritesKeepTheirSizeNotTheirBytes) {
   ASSERT_TRUE(w->Commit(nullptr));
   EXPECT_EQ(files.Look("C:\\Temp\\BIG.DAT").size, 8u << 20);
   std::string content;
-  EXPECT_FALSE(files.ReadSmall("C:\\Temp\\BIG.DAT", &content));
+  EXPECT_FALSE(files.ReadWhole("C:\\Temp\\BIG.DAT", &content));
   auto r = files.OpenForRead("C:\\Temp\\BIG.DAT");
   char buffer[4] = {1, 1, 1, 1};
   uint32_t got = 0;

@@ -234,3 +234,27 @@ TEST_F(PreviewTest, AFolderPreviewsAsTheUpdaterBuiltFromIt) {
 }
 
 }  // namespace
+
+namespace setup_ini_reads {
+
+// The getters read an INI file whole, whatever its size; a required key that
+// is missing ends start-up without a message, and the preview names it.
+TEST_F(PreviewTest, SetupIniOfAnySizeIsReadAndASilentEndNamesItsKey) {
+  const std::string padding = "; " + std::string(1200000, '-') + "\r\n";
+  Put("inst/SETUP.INI", padding + kSetupIni);
+  Member("A.DAT", "new");
+  PreviewReport r = Run("UpdateFile00=A.DAT\r\n");
+  EXPECT_EQ(r.silentEnd, "");
+  EXPECT_EQ(Actions(r), "UpdateFile00 new writes\n");
+
+  std::string withoutExe = kSetupIni;
+  withoutExe.replace(withoutExe.find("GameExe=GAME.EXE\r\n"), 18, "");
+  Put("inst/SETUP.INI", padding + withoutExe);
+  r = Run("UpdateFile00=A.DAT\r\n");
+  ASSERT_TRUE(r.exitCode);
+  EXPECT_EQ(*r.exitCode, 0);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.silentEnd, "start-up ends without a message after reading SETUP.INI [SETUP] GameExe, which is missing or empty");
+}
+
+}  // namespace setup_ini_reads

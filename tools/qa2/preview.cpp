@@ -416,6 +416,12 @@ PreviewReport RunPreview(const PreviewOptions& options, std::vector<uint8_t> arc
   report.freeBytes = os.freeBefore();
   report.freeSource = options.freeBytes ? "--free" : "the installation folder's own";
   report.inputError = os.files().inputError();
+  if (report.exitCode && *report.exitCode == 0 && report.messages.empty()) {
+    const platform::ProfileRead& last = os.lastProfileRead();
+    const std::string file = U(last.path.substr(last.path.find_last_of('\\') + 1));
+    report.silentEnd = "start-up ends without a message after reading " + file + " [" + U(last.section) + "] " +
+                       U(last.key) + (last.found ? " = " + U(last.value) : ", which is missing or empty");
+  }
   ResetUpdaterState();
   return report;
 }

@@ -70,6 +70,9 @@ struct PreviewReport {
   uint64_t freeBytes = 0;
   std::string freeSource;
   std::optional<uint32_t> requiredDiskSpace;
+  // Where the run ends with exit code 0 and no message at all: the key read
+  // last, which ended it ("" otherwise).
+  std::string silentEnd;
   // A link, FIFO, socket or device met in the given folders: nothing is
   // predicted.
   std::string inputError;

@@ -80,6 +80,7 @@ std::string FormatPreviewText(const PreviewReport& r) {
   out += "bytes: " + std::to_string(r.bytesWritten) + " to write";
   if (r.requiredDiskSpace) out += ", RequiredDiskSpace " + std::to_string(*r.requiredDiskSpace);
   out += ", " + std::to_string(r.freeBytes) + " free on the installation's drive (" + r.freeSource + ")\n";
+  if (!r.silentEnd.empty()) out += r.silentEnd + "\n";
   if (r.exitCode) {
     out += "exit code: " + std::to_string(*r.exitCode) + "\n";
   } else if (r.waits == "space") {
@@ -94,6 +95,7 @@ std::string FormatPreviewJson(const PreviewReport& r) {
   std::string out = "{\n";
   out += "  \"exit_code\": " + (r.exitCode ? std::to_string(*r.exitCode) : std::string("null")) + ",\n";
   out += "  \"waits\": " + (r.waits.empty() ? std::string("null") : Quote(r.waits)) + ",\n";
+  out += "  \"silent_end\": " + (r.silentEnd.empty() ? std::string("null") : Quote(r.silentEnd)) + ",\n";
   out += "  \"unknown\": " + Quote(kPreviewUnknowns) + ",\n";
   if (r.registryKey.empty()) {
     out += "  \"registry\": null,\n";
