@@ -21,11 +21,45 @@ constexpr int kErrorAccessDenied = 5;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 
+// Double-byte lower-case letters and what they fold to, as Windows folds
+// file names (through Unicode): full-width Latin, Greek, Cyrillic and the
+// small Roman numerals.
+struct FoldRange {
+  uint16_t first, last;
+  int32_t delta;
+};
+constexpr FoldRange kFolds[] = {
+    {0x8281, 0x829A, -0x21},          // ａ-ｚ -> Ａ-Ｚ
+    {0x83BF, 0x83D6, -0x20},          // α-ω -> Α-Ω
+    {0x8470, 0x847E, -0x30},          // а-м (ё among them) -> А-М
+    {0x8480, 0x8491, -0x31},          // н-я -> Н-Я
+    {0xEEEF, 0xEEF8, 0x8754 - 0xEEEF},  // ⅰ-ⅹ (NEC-selected IBM) -> Ⅰ-Ⅹ
+    {0xFA40, 0xFA49, 0x8754 - 0xFA40},  // ⅰ-ⅹ (IBM) -> Ⅰ-Ⅹ
+};
+
+// One spelling for each character: code page 932 has two codes for some
+// (NEC and IBM extensions), which Windows names alike since it compares the
+// Unicode forms.
+std::string CanonicalName(const std::string& name) {
+  bool ascii = true;
+  for (char c : name) ascii = ascii && uint8_t(c) < 0x80;
+  std::string round;
+  if (ascii || !Utf8ToCp932(Cp932ToUtf8(name), &round)) return name;
+  return round;
+}
+
 std::string UpperName(const std::string& name) {
-  std::string out = name;
+  std::string out = CanonicalName(name);
   for (size_t i = 0; i < out.size(); ++i) {
     if (IsLeadByte(uint8_t(out[i])) && i + 1 < out.size()) {
-      ++i;  // a trail byte is never a letter to fold
+      const uint16_t code = uint16_t(uint8_t(out[i]) << 8 | uint8_t(out[i + 1]));
+      for (const FoldRange& f : kFolds)
+        if (code >= f.first && code <= f.last) {
+          const uint16_t upper = uint16_t(code + f.delta);
+          out[i] = char(upper >> 8);
+          out[i + 1] = char(upper & 0xFF);
+        }
+      ++i;
       continue;
     }
     out[i] = Upper(out[i]);
@@ -100,13 +134,22 @@ class OverlayReplacement : public ReplacementFile {
 };
 
 std::vector<std::string> OverlayFiles::Split(const std::string& path) {
+  // Windows' normalisation: "." and ".." are relative components; a single
+  // period ending a folder's name goes, and every period and space ending
+  // the last name (unless the path ends with a separator); a name of three
+  // or more periods stays.
   std::vector<std::string> parts;
   std::string part;
-  auto flush = [&] {
+  auto flush = [&](bool last) {
     if (part == "..") {
       if (parts.size() > 1) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+    } else if (part != ".") {
+      if (last) {
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+      } else if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.') {
+        part.pop_back();
+      }
+      if (!part.empty()) parts.push_back(part);
     }
     part.clear();
   };
@@ -116,12 +159,12 @@ std::vector<std::string> OverlayFiles::Split(const std::string& path) {
       part += c;
       part += path[++i];
     } else if (c == '\\' || c == '/') {
-      flush();
+      flush(false);
     } else {
       part += c;
     }
   }
-  flush();
+  flush(true);
   return parts;
 }
 
@@ -224,7 +267,44 @@ OverlayFiles::Entry OverlayFiles::RealEntry(const std::string& path) {
   return entry;
 }
 
+namespace {
+
+// Whether the path ends with a separator that is not a double-byte
+// character's second byte: it then names a folder, never a file.
+bool EndsWithSeparator(const std::string& path) {
+  bool separator = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsLeadByte(uint8_t(path[i])) && i + 1 < path.size()) {
+      ++i;
+      separator = false;
+    } else {
+      separator = path[i] == '\\' || path[i] == '/';
+    }
+  }
+  return separator;
+}
+
+// Windows' reserved device names, in any folder and with any extension
+// (NUL.DAT is NUL): they exist, and no file of theirs can be written.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = Upper(c);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+}  // namespace
+
 OverlayFiles::Entry OverlayFiles::Look(const std::string& path) {
+  Entry found = LookName(path);
+  if (found.exists && !found.folder && EndsWithSeparator(path)) return Entry{};
+  return found;
+}
+
+OverlayFiles::Entry OverlayFiles::LookName(const std::string& path) {
+  if (IsDeviceName(LastName(path))) return Entry{true, false, kAttrArchive, 0, 0};
   const std::string key = Key(path);
   auto it = nodes_.find(key);
   if (it != nodes_.end()) return it->second.entry;
@@ -234,6 +314,20 @@ OverlayFiles::Entry OverlayFiles::Look(const std::string& path) {
   for (const Mounted& m : mounts_)
     if (!key.empty() && StartsWithFolder(m.key, key)) return Entry{true, true, kAttrDirectory, 0, 0};
   return Entry{};
+}
+
+std::string OverlayFiles::FoundName(const std::string& path) {
+  const std::string last = LastName(path);
+  if (IsDeviceName(last)) {
+    // A device answers by its own name, as written.
+    std::string base = last.substr(0, last.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    return base;
+  }
+  const std::string local = LocalPath(path);
+  std::string name;
+  if (!Utf8ToCp932(fs::u8path(local).filename().u8string(), &name)) return LastName(path);
+  return name;
 }
 
 std::string OverlayFiles::LocalPath(const std::string& path) {
@@ -377,6 +471,7 @@ bool OverlayFiles::ReadWhole(const std::string& path, std::string* content) {
 }
 
 std::unique_ptr<ReplacementFile> OverlayFiles::BeginReplacement(const std::string& path) {
+  if (IsDeviceName(LastName(path))) return nullptr;
   Entry e = Look(path);
   if (e.exists && (e.folder || (e.attributes & kAttrReadOnly))) return nullptr;
   std::string parent = Parent(path);

@@ -46,6 +46,8 @@ class OverlayFiles {
   // disk and the rest as given (UTF-8); empty when outside every root or
   // without a UTF-8 form.
   std::string LocalPath(const std::string& path);
+  // The last name of `path` as the folder spells it (code page 932).
+  std::string FoundName(const std::string& path);
 
   // The Platform's file calls, with Win32's results.
   uint32_t GetFileAttributes(const std::string& path);
@@ -106,6 +108,7 @@ class OverlayFiles {
   const Mounted* MountOf(const std::string& key) const;
   // The real entry of a path under a root; empty local when none.
   bool RealLocal(const std::string& path, std::string* local);
+  Entry LookName(const std::string& path);
   std::string inputError_;
   Entry RealEntry(const std::string& local);
   // A local folder's entries (code page 932 name as capitals, local path),
