@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 constexpr uint32_t kAttrArchive = 0x20;
 constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorAccessDenied = 5;
+constexpr int kErrorDestinationSubtree = 0x76;  // DE_DESTSUBTREE
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 
@@ -237,11 +238,22 @@ const std::vector<std::pair<std::string, std::string>>& OverlayFiles::Listing(
   std::vector<std::pair<std::string, std::string>> entries;
   std::vector<std::string> names;
   local::ListFolder(local, &names);
+  std::sort(names.begin(), names.end());
   for (const std::string& utf8 : names) {
     std::string name;
     // A name without a code page 932 form is one the updater cannot name.
-    if (Utf8ToCp932(utf8, &name))
-      entries.emplace_back(UpperName(name), (fs::u8path(local) / fs::u8path(utf8)).u8string());
+    if (!Utf8ToCp932(utf8, &name)) continue;
+    const std::string key = UpperName(name);
+    const std::string path = (fs::u8path(local) / fs::u8path(utf8)).u8string();
+    auto same = std::find_if(entries.begin(), entries.end(),
+                             [&](const std::pair<std::string, std::string>& e) { return e.first == key; });
+    if (same != entries.end()) {
+      // Windows sees one name; which file it would meet, nobody can say.
+      if (inputError_.empty())
+        inputError_ = same->second + " and " + path + " are one name to Windows (letter case aside)";
+      continue;
+    }
+    entries.emplace_back(key, path);
   }
   return listings_.emplace(local, std::move(entries)).first->second;
 }
@@ -584,11 +596,19 @@ int OverlayFiles::Copy(const std::string& from, const std::string& to) {
   Entry source = Look(from);
   if (!source.exists) return kErrorFileNotFound;
   if (!source.folder) return CopyFile(from, to) ? 0 : kErrorAccessDenied;
-  // The folder keeps its name as the disc spells it.
+  // The folder keeps its name as the disc spells it; a root given on the
+  // command line is named as the updater names it, not as the local folder.
   std::string name;
   std::string local = LocalPath(from);
-  if (local.empty() || !Utf8ToCp932(fs::u8path(local).filename().u8string(), &name))
+  bool root = false;
+  for (const Mounted& m : mounts_) root = root || m.key == Key(from);
+  if (root || local.empty() || !Utf8ToCp932(fs::u8path(local).filename().u8string(), &name))
     name = LastName(from);
+  // A copy into the folder itself or below it is refused before anything
+  // is copied (SHFileOperation's DE_DESTSUBTREE; Wine answers 0 and copies
+  // nothing).
+  const std::string destination = Key(to + "\\" + name), origin = Key(from);
+  if (destination == origin || StartsWithFolder(destination, origin)) return kErrorDestinationSubtree;
   return CopyFolder(from, to + "\\" + name) ? 0 : kErrorAccessDenied;
 }
 

@@ -77,6 +77,9 @@ expect 3 preview "$src/samples/update" --install "$tmp/fifo"
 cp -r "$src/samples/installation" "$tmp/link" && mv "$tmp/link/SETUP.INI" "$tmp/OUTSIDE.INI" &&
   ln -s ../OUTSIDE.INI "$tmp/link/SETUP.INI"
 expect 3 preview "$src/samples/update" --install "$tmp/link"
+# Two names that Windows sees as one: which the updater meets, nobody knows.
+cp -r "$src/samples/installation" "$tmp/twins" && cp "$tmp/twins/GAME.EXE" "$tmp/twins/game.exe"
+expect 3 preview "$src/samples/update" --install "$tmp/twins"
 ln -s "$(cd "$src" && pwd)/samples/installation" "$tmp/root-link"
 expect 0 preview "$src/samples/update" --install "$tmp/root-link"
 rm -rf "$tmp"

@@ -258,3 +258,22 @@ TEST_F(PreviewTest, SetupIniOfAnySizeIsReadAndASilentEndNamesItsKey) {
 }
 
 }  // namespace setup_ini_reads
+
+namespace disc_copies {
+
+// An installation on the disc's own drive: the folder copy would land inside
+// itself, which Windows refuses before copying anything.
+TEST_F(PreviewTest, FolderCopiedIntoItselfIsRefusedAndNothingIsCopied) {
+  Put("disc/DISC1.CHK", "");
+  Put("disc/EXTRAS/E.TXT", "e");
+  options.cdroms['Q'] = (root / "disc").u8string();
+  options.instPath = "Q:\\EXTRAS";
+  PreviewReport r = Run("CopyFile00=1:EXTRAS\r\n");
+  ASSERT_TRUE(r.exitCode);
+  EXPECT_EQ(*r.exitCode, 0);
+  EXPECT_EQ(r.messages.back().text, "アップデートが中断されました");
+  EXPECT_EQ(r.messages[r.messages.size() - 2].text, "SETUP.INI : \"EXTRAS\" のコピーに失敗しました");
+  for (const PreviewFile& f : r.files) EXPECT_FALSE(f.writes) << f.target;
+}
+
+}  // namespace disc_copies
