@@ -148,9 +148,10 @@ uint32_t PreviewPlatform::ReadProfileString(const char* section, const char* key
 }
 
 bool PreviewPlatform::FindOwnResource(const char*, int, const uint8_t** data, uint32_t* size) {
-  if (settings_.archive.empty()) return false;
-  *data = settings_.archive.data();
-  *size = uint32_t(settings_.archive.size());
+  // A resource holds at most 4 GiB - 1 bytes.
+  if (settings_.archiveSize == 0 || settings_.archiveSize > UINT32_MAX) return false;
+  *data = settings_.archive;
+  *size = uint32_t(settings_.archiveSize);
   return true;
 }
 

@@ -29,7 +29,8 @@ struct PreviewSettings {
   std::map<char, std::string> cdroms;  // letter -> local folder
   bool freeGiven = false;
   uint64_t freeBytes = 0;  // on the installation's drive, when given
-  std::vector<uint8_t> archive;  // resource "UPDATE" 102; empty: none
+  const uint8_t* archive = nullptr;  // resource "UPDATE" 102, not owned; none when the size is 0
+  size_t archiveSize = 0;
   uint32_t processId = 0x1234;
 };
 

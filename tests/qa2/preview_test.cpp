@@ -223,11 +223,10 @@ TEST_F(PreviewTest, AFolderPreviewsAsTheUpdaterBuiltFromIt) {
       "[SETUP]\r\nCompanyName=TAVRIN\r\nGameTitle=T\r\nGameClass=X\r\nGameDir=HOSHI\r\n"
       "[UPDATE]\r\nUpdateFile00=a.dat\r\n");
   Put("update/A.DAT", "from the folder");
-  std::vector<uint8_t> archive;
-  std::string error;
-  ASSERT_TRUE(qa2::ArchiveFromFolder((root / "update").u8string(), &archive, &error)) << error;
+  qa2::FolderArchive archive;
+  ASSERT_EQ(archive.Build("preview", (root / "update").u8string()), 0);
   before = Snapshot(root);
-  PreviewReport r = qa2::RunPreview(options, archive);
+  PreviewReport r = qa2::RunPreview(options, archive.data(), archive.size());
   EXPECT_EQ(Actions(r), "UpdateFile00 new writes\n");
   EXPECT_EQ(File(r, "UpdateFile00").path, Local("inst/a.dat"));  // named as the entry writes it
   EXPECT_EQ(r.bytesWritten, 15u);

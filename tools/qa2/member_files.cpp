@@ -5,6 +5,7 @@
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <vector>
 
@@ -13,6 +14,8 @@
 
 namespace qa2 {
 namespace {
+
+namespace fs = std::filesystem;
 
 class FileReader : public MemberReader {
  public:
@@ -132,6 +135,56 @@ bool SpoolFile::ReplaceTarget(const std::string& target, std::string* error) {
     return false;
   }
   return true;
+}
+
+// Member order: code page 932 bytes with ASCII letters as capitals, so that
+// the order, and with it the bytes, is the same on every system.
+bool MemberNameLess(const std::string& a, const std::string& b) {
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+    return uint8_t(upper(x)) < uint8_t(upper(y));
+  });
+}
+
+
+// Every regular file at the folder's top level, named, sized and ordered;
+// no file is read here.
+int CollectMembers(const char* command, const std::string& dir, bool allowEmpty, std::vector<FolderMember>* out) {
+  std::error_code ec;
+  fs::directory_iterator it(fs::u8path(dir), ec), end;
+  if (ec) return Fail(command, kExitIo, "cannot read the folder " + dir + ": " + ec.message());
+  for (; it != end; it.increment(ec)) {
+    if (ec) return Fail(command, kExitIo, "cannot read the folder " + dir + ": " + ec.message());
+    std::error_code statusError;
+    if (!fs::is_regular_file(it->status(statusError))) continue;  // subfolders are not packed
+    FolderMember m;
+    m.shown = it->path().filename().u8string();
+    m.path = it->path().u8string();
+    if (!platform::Utf8ToCp932(m.shown, &m.member.name))
+      return Fail(command, kExitUsage, m.path + ": name '" + m.shown + "' has no code page 932 form");
+    BuildError nameError = CheckMemberName(m.member.name);
+    if (nameError != BuildError::None)
+      return Fail(command, kExitUsage, m.path + ": member name '" + m.shown + "': " + DescribeBuildError(nameError));
+    out->push_back(std::move(m));
+  }
+  if (out->empty() && !allowEmpty) return Fail(command, kExitUsage, dir + " holds no files");
+  std::sort(out->begin(), out->end(), [](const FolderMember& a, const FolderMember& b) {
+    return MemberNameLess(a.member.name, b.member.name);
+  });
+  for (size_t i = 1; i < out->size(); ++i)
+    if (SameMemberName((*out)[i - 1].member.name, (*out)[i].member.name))
+      return Fail(command, kExitUsage, (*out)[i].path + ": member name '" + (*out)[i].shown +
+                                            "' is already taken by " + (*out)[i - 1].path +
+                                            " (names are compared without regard to case)");
+  for (FolderMember& m : *out) {
+    if (!platform::FileTimeOfPath(m.path, &m.member.fileTime))
+      return Fail(command, kExitIo, "cannot read " + m.path);
+    m.member.size = fs::file_size(fs::u8path(m.path), ec);
+    if (ec) return Fail(command, kExitIo, "cannot read " + m.path + ": " + ec.message());
+    if (m.member.size > 0xFFFFFFFFu)
+      return Fail(command, kExitUsage, m.path + ": larger than 4 GiB - 1 bytes, the format's limit");
+  }
+  return kExitOk;
 }
 
 int ReportBuildFailure(const char* command, const BuildReport& report, const std::vector<std::string>& paths,

@@ -48,6 +48,23 @@ class SpoolFile : public BuildSpool {
   uint64_t high_ = 0;  // how far the file was written
 };
 
+// Member order: code page 932 bytes with ASCII letters as capitals, so that
+// the order, and with it the bytes, is the same on every system.
+bool MemberNameLess(const std::string& a, const std::string& b);
+
+// A file of an update folder as a member: its path, its name and its spec.
+struct FolderMember {
+  std::string path;   // UTF-8
+  std::string shown;  // the file name, UTF-8
+  MemberSpec member;
+};
+
+// Every regular file at the folder's top level, named, sized and in member
+// order; no file is read. Prints why it cannot and returns the exit code
+// (0 when it can), as `qa2 COMMAND` does; an empty folder is refused unless
+// `allowEmpty`.
+int CollectMembers(const char* command, const std::string& dir, bool allowEmpty, std::vector<FolderMember>* out);
+
 // Prints why ArchiveBuilder failed and returns the exit code: names 2,
 // input and spool 3, memory 4. `paths` are the members' files; `outputError`
 // what the output said when it refused bytes.

@@ -131,15 +131,15 @@ std::string JoinTarget(const char* base, const char* folder, const char* path) {
   return target;
 }
 
-std::optional<uint32_t> RequiredDiskSpace(const std::vector<uint8_t>& image) {
-  if (image.empty()) return std::nullopt;
-  std::unique_ptr<UpdateArchive> archive = OpenUpdateArchive(ArchiveSource{image.data(), uint32_t(image.size())});
+std::optional<uint32_t> RequiredDiskSpace(const uint8_t* image, size_t size) {
+  if (size == 0 || size > UINT32_MAX) return std::nullopt;
+  std::unique_ptr<UpdateArchive> archive = OpenUpdateArchive(ArchiveSource{image, uint32_t(size)});
   if (!archive) return std::nullopt;
   uint64_t offset = 0;
   int32_t index = FindArchiveMember(*archive, "UPDATE.INI", &offset);
   if (index < 0) return std::nullopt;
   DecodeError decode;
-  MemoryBlock ini = ReadArchiveMember(*archive, image.data(), image.size(), uint32_t(index), &decode);
+  MemoryBlock ini = ReadArchiveMember(*archive, image, size, uint32_t(index), &decode);
   if (!ini.ok()) return std::nullopt;
   platform::IniEntry entry;
   if (!platform::IniText(std::string(reinterpret_cast<const char*>(ini.data()), ini.size()))
@@ -377,9 +377,9 @@ class Builder {
 
 }  // namespace
 
-PreviewReport RunPreview(const PreviewOptions& options, std::vector<uint8_t> archive) {
+PreviewReport RunPreview(const PreviewOptions& options, const uint8_t* archive, size_t size) {
   PreviewReport report;
-  report.requiredDiskSpace = RequiredDiskSpace(archive);
+  report.requiredDiskSpace = RequiredDiskSpace(archive, size);
   platform::PreviewSettings settings;
   platform::Utf8ToCp932(options.instPath, &settings.instPath);
   platform::Utf8ToCp932(options.dataPath, &settings.dataPath);
@@ -389,7 +389,8 @@ PreviewReport RunPreview(const PreviewOptions& options, std::vector<uint8_t> arc
   for (const auto& d : options.cdroms) settings.cdroms[char(d.first & ~0x20)] = d.second;
   settings.freeGiven = options.freeBytes.has_value();
   settings.freeBytes = options.freeBytes.value_or(0);
-  settings.archive = std::move(archive);
+  settings.archive = archive;
+  settings.archiveSize = size;
 
   ResetUpdaterState();
   platform::PreviewPlatform os(std::move(settings));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tool_support.h"
+
 namespace qa2 {
 
 struct PreviewOptions {
@@ -78,13 +80,29 @@ struct PreviewReport {
   std::string inputError;
 };
 
-// Runs the updater with `archive` as its resource (empty: none).
-PreviewReport RunPreview(const PreviewOptions& options, std::vector<uint8_t> archive);
+// Runs the updater with the `size` bytes at `archive` as its resource (none
+// when `size` is 0); they stay in place until it returns.
+PreviewReport RunPreview(const PreviewOptions& options, const uint8_t* archive, size_t size);
+inline PreviewReport RunPreview(const PreviewOptions& options, const std::vector<uint8_t>& archive) {
+  return RunPreview(options, archive.data(), archive.size());
+}
 
 // The archive `qa2 build` would make of an update folder, its members stored
-// (not compressed). False with *error when the folder cannot be read or a
-// name cannot be a member's.
-bool ArchiveFromFolder(const std::string& dir, std::vector<uint8_t>* archive, std::string* error);
+// (not compressed, since a preview decodes nothing it need not), written to
+// a scratch file in the temporary folder and mapped: a member of gigabytes
+// costs no memory of the process's own. Removed when dropped.
+class FolderArchive {
+ public:
+  // 0, or the exit code after printing why the folder cannot be read or a
+  // name cannot be a member's (as `qa2 COMMAND`).
+  int Build(const char* command, const std::string& dir);
+  const uint8_t* data() const { return map_.data(); }
+  size_t size() const { return size_t(map_.size()); }
+
+ private:
+  platform::ToolTempFile file_;
+  platform::MappedFile map_;
+};
 
 std::string FormatPreviewText(const PreviewReport& report);
 std::string FormatPreviewJson(const PreviewReport& report);

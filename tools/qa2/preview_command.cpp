@@ -98,27 +98,38 @@ int RunPreviewCommand(const std::vector<std::string>& args) {
   absolute(&options.data);
   for (auto& d : options.cdroms) absolute(&d.second);
 
-  std::vector<uint8_t> archive;
+  // Both inputs are mapped, not read: a member of gigabytes costs no memory
+  // of the process's own.
+  FolderArchive folder;
+  platform::MappedFile file;
+  const uint8_t* archive = nullptr;
+  size_t size = 0;
   std::string error;
   if (IsFolder(input)) {
-    if (!ArchiveFromFolder(input, &archive, &error)) return Fail(kCommand, kExitUsage, error);
+    if (int rc = folder.Build(kCommand, input)) return rc;
+    archive = folder.data();
+    size = folder.size();
   } else {
-    if (!ReadFileBytes(input, &archive, &error)) return Fail(kCommand, kExitIo, error);
-    if (pe::LooksLikePe(archive.data(), archive.size())) {
+    if (!file.Open(input, &error)) return Fail(kCommand, kExitIo, "cannot read " + input + ": " + error);
+    archive = file.data();
+    size = size_t(file.size());
+    if (pe::LooksLikePe(archive, size)) {
       size_t offset = 0, length = 0;
       pe::PeImage image;
       std::string why;
-      if (!pe::ParsePe(archive.data(), archive.size(), &image, &why))
+      if (!pe::ParsePe(archive, size, &image, &why))
         return Fail(kCommand, kExitBadArchive, input + ": a PE file that cannot be read: " + why);
       // An updater without its archive is previewed as it runs: it says so.
-      if (FindUpdateResource(archive.data(), archive.size(), &offset, &length, &error))
-        archive = std::vector<uint8_t>(archive.begin() + offset, archive.begin() + offset + length);
-      else
-        archive.clear();
+      if (FindUpdateResource(archive, size, &offset, &length, &error)) {
+        archive += offset;
+        size = length;
+      } else {
+        size = 0;
+      }
     }
   }
 
-  const PreviewReport report = RunPreview(options, std::move(archive));
+  const PreviewReport report = RunPreview(options, archive, size);
   if (!report.inputError.empty()) return Fail(kCommand, kExitIo, report.inputError + ", so nothing is predicted");
   const std::string out = json ? FormatPreviewJson(report) : FormatPreviewText(report);
   std::fwrite(out.data(), 1, out.size(), stdout);

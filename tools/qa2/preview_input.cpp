@@ -1,64 +1,55 @@
 // An update folder as preview's input: the archive `qa2 build` would make of
-// it, with the members stored, since a preview decodes nothing it need not.
-#include <algorithm>
+// it, read through the same folder listing and member files as the build.
 #include <filesystem>
+#include <system_error>
 
 #include "archive/builder.h"
-#include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
+#include "tools/qa2/member_files.h"
 #include "tools/qa2/preview.h"
 
 namespace qa2 {
 
 namespace fs = std::filesystem;
 
-bool ArchiveFromFolder(const std::string& dir, std::vector<uint8_t>* archive, std::string* error) {
-  std::vector<BuildMember> members;
+int FolderArchive::Build(const char* command, const std::string& dir) {
+  std::vector<FolderMember> members;
+  if (int rc = CollectMembers(command, dir, true, &members)) return rc;
+  std::vector<MemberSpec> specs;
+  std::vector<std::string> paths;
+  for (const FolderMember& m : members) {
+    specs.push_back(m.member);
+    specs.back().store = true;
+    paths.push_back(m.path);
+  }
+  // Not beside the folder: a preview writes nothing there.
   std::error_code ec;
-  fs::directory_iterator it(fs::u8path(dir), ec), end;
-  if (ec) {
-    *error = "cannot read the folder " + dir + ": " + ec.message();
-    return false;
-  }
-  for (; it != end; it.increment(ec)) {
-    if (ec) {
-      *error = "cannot read the folder " + dir + ": " + ec.message();
-      return false;
-    }
-    std::error_code statusError;
-    if (!fs::is_regular_file(it->status(statusError))) continue;  // subfolders are not packed
-    const std::string path = it->path().u8string(), shown = it->path().filename().u8string();
-    BuildMember m;
-    m.store = true;
-    if (!platform::Utf8ToCp932(shown, &m.name)) {
-      *error = path + ": name '" + shown + "' has no code page 932 form";
-      return false;
-    }
-    if (BuildError bad = CheckMemberName(m.name); bad != BuildError::None) {
-      *error = path + ": member name '" + shown + "': " + DescribeBuildError(bad);
-      return false;
-    }
-    if (!platform::FileTimeOfPath(path, &m.fileTime) || !ReadFileBytes(path, &m.data, error)) {
-      if (error->empty()) *error = "cannot read " + path;
-      return false;
-    }
-    members.push_back(std::move(m));
-  }
-  // qa2 build's order: code page 932 bytes, ASCII letters as capitals.
-  auto upper = [](char c) { return uint8_t((c >= 'a' && c <= 'z') ? c - 32 : c); };
-  std::sort(members.begin(), members.end(), [&](const BuildMember& a, const BuildMember& b) {
-    return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
-                                        [&](char x, char y) { return upper(x) < upper(y); });
-  });
+  const fs::path temp = fs::temp_directory_path(ec);
+  if (ec) return Fail(command, kExitIo, "no temporary folder: " + ec.message());
+  const std::string near = (temp / "qa2-preview").u8string();
+  std::string error;
+  SpoolFile spool(near, "spool");  // stored members never reach it
+  if (!spool.Open(&error)) return Fail(command, kExitIo, error);
+  ArchiveBuilder builder;
   BuildReport report;
   BuildOptions options;
   options.mode = CompressionMode::Fast;
-  if (!BuildArchive(members, options, archive, &report)) {
-    *error = (report.member < members.size() ? platform::Cp932ToUtf8(members[report.member].name) + ": " : "") +
-             DescribeBuildError(report.error);
-    return false;
-  }
-  return true;
+  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+  if (!builder.Prepare(specs, open, &spool, options, &report))
+    return ReportBuildFailure(command, report, paths, error);
+  if (!file_.Create(near, "archive", &error)) return Fail(command, kExitIo, error);
+  uint64_t at = 0;
+  auto put = [&](const uint8_t* data, size_t size) {
+    if (!file_.WriteAt(at, data, size)) {
+      error = "cannot write " + file_.path() + ": " + LastCause();
+      return false;
+    }
+    at += size;
+    return true;
+  };
+  if (!builder.Write(put, &report)) return ReportBuildFailure(command, report, paths, error);
+  if (!map_.Open(file_.path(), &error)) return Fail(command, kExitIo, "cannot read back " + file_.path() + ": " + error);
+  return kExitOk;
 }
 
 }  // namespace qa2
