@@ -161,6 +161,7 @@ class Actions:
             r = self.driver("exit", label, 100)[0]
             if r.startswith("exit "):
                 self.say("exit code %s" % r.split()[1])
+                self.preview_after(label, int(r.split()[1]))
                 return
             if pressing and time.time() > deadline:
                 raise Failure("the updater still runs after %s s" % opts.get("limit", "600"))

@@ -14,7 +14,7 @@ from common import QA2, QA2_EXE, Failure, linux_path, windows_path
 
 # Verbs that may come between a previewed start and its exit: the player
 # presses Next (and Done) and answers OK; the rest only looks.
-PASSIVE = {"page", "box", "shot", "changes", "responsive", "expect-file", "expect-either",
+PASSIVE = {"page", "box", "shot", "changes", "responsive", "progress", "expect-file", "expect-either",
            "expect-clean", "expect-absent", "expect-folder", "foreground"}
 
 # Scenarios whose runs are not previewed although the player only presses
@@ -53,13 +53,20 @@ def plan(steps, scenario):
             if verb == "exit" and (pos[:-1] or ["upd"])[0] == label:
                 ended = True
                 break
+            # The autopilot waits for the updater to end, and a pressing one
+            # is the passive player.
+            if verb == "autopilot" and (pos or ["upd"])[0] == label:
+                ended = True
+                if "press=no" in later and not why:
+                    why = "the player presses the buttons"
+                break
             if why:
                 continue
             if verb == "press" and pos[-1] != "next":
                 why = "the player presses %s" % pos[-1]
             elif verb == "answer" and pos[-1] != "ok":
                 why = "the player answers %s" % pos[-1]
-            elif verb not in PASSIVE and verb not in ("press", "answer"):
+            elif verb not in PASSIVE and verb not in ("press", "answer", "autopilot"):
                 why = "'%s' during the run" % verb
         out[i] = why or (None if ended else "the run is not waited for to exit")
     return out
@@ -94,12 +101,17 @@ class PreviewCheck:
             return
         args = [QA2, "preview", self.exe, "--install", inst, "--inst-path", reg["InstPath"],
                 "--mode", reg["InstMode"], "--cdrom", "Q:=" + linux_path("Q:\\"), "--json"]
+        for letter in os.environ.get("E2E_CDROMS", "").split():
+            args[-1:-1] = ["--cdrom", "%s:=%s" % (letter.upper(), linux_path(letter.upper() + ":\\"))]
         if data != inst:
             args += ["--data", data, "--data-path", data_path]
         r = subprocess.run(args, capture_output=True, timeout=600)
         if r.returncode != 0:
             raise Failure("qa2 preview failed: %s" % r.stderr.decode(errors="replace"))
         prediction = json.loads(r.stdout.decode("utf-8"))
+        if prediction["exit_code"] is None:
+            self.preview_skip("the preview has the run wait for the player (%s)" % prediction["waits"])
+            return
         with open(os.path.join(self.work, "preview-%s.json" % label), "wb") as f:
             f.write(r.stdout)
         self.preview_with_qa2_exe(args, prediction)
@@ -118,8 +130,8 @@ class PreviewCheck:
         for a in args[1:]:
             if a.startswith("/"):
                 a = windows_path(a)
-            elif a.startswith("Q:="):
-                a = "Q:=" + windows_path(a[3:])
+            elif len(a) > 3 and a[1:3] == ":=":
+                a = a[:3] + windows_path(a[3:])
             wargs.append(a)
         r = subprocess.run(["wine", QA2_EXE] + wargs, capture_output=True, timeout=600)
         if r.returncode != 0:

@@ -13,7 +13,8 @@
 # T: $E2E_DIR/drive-t (a small tmpfs when it can be mounted: a drive whose
 # free space is known and below 4 GiB); Q: $E2E_DIR/disc, a CD-ROM drive;
 # for each letter L of $E2E_CDROMS (made with the prefix), another CD-ROM
-# drive L: on $E2E_DIR/cdrom-L.
+# drive L: on $E2E_DIR/cdrom-L; for each letter L of $E2E_DISKS, a hard disk
+# L: on $E2E_DIR/drive-L (tools/try-update --inst-path).
 
 rig_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 rig_xvfb_pid=""
@@ -70,7 +71,7 @@ rig_display() {
 # process; reg add would take one Wine start per value).
 rig_registry() {
   local reg="$E2E_DIR/rig.reg"
-  python3 - "$reg" ${E2E_CDROMS:-} <<'EOF'
+  python3 - "$reg" "${E2E_DISKS:-}" ${E2E_CDROMS:-} <<'EOF'
 import sys
 lines = [
     "Windows Registry Editor Version 5.00", "",
@@ -90,7 +91,8 @@ lines = [
     '"q:"="cdrom"',
     '"g:"="hd"',
     '"t:"="hd"',
-] + ['"%s:"="cdrom"' % letter for letter in sys.argv[2:]] + [
+] + ['"%s:"="cdrom"' % letter for letter in sys.argv[3:]] + [
+    '"%s:"="hd"' % letter for letter in sys.argv[2].split()] + [
     "",
 ]
 # regedit takes UTF-16 files with a byte-order mark.
@@ -148,6 +150,11 @@ rig_prefix() {
     mkdir -p "$E2E_DIR/cdrom-$d"
     rm -f "$WINEPREFIX/dosdevices/$d:"
     ln -s "$E2E_DIR/cdrom-$d" "$WINEPREFIX/dosdevices/$d:"
+  done
+  for d in ${E2E_DISKS:-}; do
+    mkdir -p "$E2E_DIR/drive-$d"
+    rm -f "$WINEPREFIX/dosdevices/$d:"
+    ln -s "$E2E_DIR/drive-$d" "$WINEPREFIX/dosdevices/$d:"
   done
   # One persistent server for every scenario: Wine reads the drive types when
   # it starts, and starting it costs seconds.

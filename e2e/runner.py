@@ -38,7 +38,8 @@ class Run(SetupSteps, Actions, Expectations, PreviewCheck):
     # --- places
     @property
     def inst(self):
-        return "%s:\\%s\\inst" % (self.drive, self.sc.name)
+        # tools/try-update --inst-path puts the installation where players have it.
+        return os.environ.get("E2E_INST_PATH") or "%s:\\%s\\inst" % (self.drive, self.sc.name)
 
     @property
     def data(self):

@@ -29,4 +29,4 @@ trap 'rm -rf "$inst"' EXIT
 cp -a samples/installation/. "$inst/"
 touch -d 2020-01-01T00:00:00Z "$inst/README.TXT" "$inst/SETUP.INI"
 tools/try-update samples/update --install "$inst" --data "$inst/SAVE" --mode 1 \
-  --cdrom samples/disc1 "$@"
+  --cdrom Q:=samples/disc1 "$@"

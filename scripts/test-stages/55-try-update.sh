@@ -79,17 +79,33 @@ if [ "$QA_WINE_MODE" = win32 ]; then
   "$QA_NATIVE_BUILD/tools/qa2" build "$u" "$work/UPDATE.EXE" --stub "$QA_WINE_BUILD/updater/UPDATE.EXE" >/dev/null
   update_arg=$work/UPDATE.EXE
 fi
+# On a drive of its own, where players have it; discs named as qa2 preview
+# names them.
 env -u DISPLAY tools/try-update "$update_arg" --install "$i" --data "$d" --mode 1 \
-  --cdrom "$work/disc1" --cdrom "$c" --shots "$work/shots-made" >"$work/made.out" 2>&1 ||
+  --inst-path 'D:\Games\GAME' --cdrom "Q:=$work/disc1" --cdrom "R:=$c" \
+  --shots "$work/shots-made" >"$work/made.out" 2>&1 ||
   { cat "$work/made.out"; fail "try-update failed on the update made here"; }
 cat "$work/made.out"
 grep -q "試験用のアップデートです" "$work/made.out" || fail "the start-up message was not seen"
+grep -q "preview held" "$work/made.out" || fail "the run was not held against qa2 preview"
+grep -q 'InstPath=D:\\Games\\GAME' "$work/made.out" || fail "--inst-path was not the InstPath"
 expect_run made "changed MAIN.EXE
 added SUB/MODE1.DAT
 added EXTRA/X.TXT
 rewritten SAVE.DAT"
 
-# 3. Where 32-bit programs cannot run, a 32-bit UPDATE.EXE is refused before
+# 3. An update whose UPDATE.INI names another registry key than the
+# installer wrote: the player is told the game is not installed.
+w=$work/wrong-key
+cp -r "$u" "$w"
+sed -i 's/^GameDir=GAME/GameDir=OTHER/' "$w/UPDATE.INI"
+env -u DISPLAY tools/try-update "$w" --install "$i" --mode 1 --shots "$work/shots-wrong" >"$work/wrong.out" 2>&1 ||
+  { cat "$work/wrong.out"; fail "try-update failed on the update with a wrong key"; }
+grep -q 'インストールされていません' "$work/wrong.out" && grep -q '^ *exit code 0$' "$work/wrong.out" ||
+  { cat "$work/wrong.out"; fail "a wrong GameDir did not show as the player sees it"; }
+echo "wrong-key: the player is told the game is not installed, exit code 0"
+
+# 4. Where 32-bit programs cannot run, a 32-bit UPDATE.EXE is refused before
 # anything is built or run: the headers of one are enough.
 if [ "$QA_WINE_MODE" = win64 ]; then
   python3 - "$work/UPDATE32.EXE" <<'EOF'
