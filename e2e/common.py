@@ -7,8 +7,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 E2E_DIR = os.environ.get("E2E_DIR", os.path.join(ROOT, "build-e2e"))
 WIN32_BUILD = os.environ.get("QA_WIN32_BUILD", os.path.join(ROOT, "build-win32"))
 NATIVE_BUILD = os.environ.get("QA_NATIVE_BUILD", os.path.join(ROOT, "build"))
-QA2 = os.path.join(NATIVE_BUILD, "tools", "qa2")
-QA2_EXE = os.path.join(WIN32_BUILD, "tools", "qa2.exe")
+# tools/try-update from a release names the programs it ships.
+QA2 = os.environ.get("QA2") or os.path.join(NATIVE_BUILD, "tools", "qa2")
+QA2_EXE = os.environ.get("QA2_EXE") or os.path.join(WIN32_BUILD, "tools", "qa2.exe")
 PREFIX = os.environ["WINEPREFIX"]
 SHOTS = os.environ.get("E2E_SHOTS") or os.path.join(E2E_DIR, "screenshots")
 

@@ -4,7 +4,8 @@
 #   qa2-VERSION-windows-x86_64.zip  qa2.exe (64-bit Windows, carrying the
 #                                   32-bit UPDATE.EXE stub), authoring.md,
 #                                   the samples its examples use (update,
-#                                   installation, disc1, their README)
+#                                   installation, disc1, their README),
+#                                   tools/try-update with the rig it runs
 #   qa2-VERSION-linux-x86_64.tar.gz qa2 for x86-64 Linux (libstdc++ and libgcc
 #                                   linked in; glibc, whose conversion
 #                                   modules code page 932 needs, from the
@@ -30,7 +31,7 @@ configure() {  # DIR [ARGS...]
 # The stub both carry: the 32-bit updater, as every qa2 build makes it.
 say "building the 32-bit UPDATE.EXE stub in $base/win32"
 configure "$base/win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-cmake --build "$base/win32" --target updater_exe -j "$jobs" >/dev/null
+cmake --build "$base/win32" --target updater_exe e2e_driver -j "$jobs" >/dev/null
 stub=(-DQA_STUB_BUILD="$base/win32")
 say "building the 64-bit qa2.exe in $base/win64"
 configure "$base/win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "${stub[@]}" \
@@ -50,11 +51,18 @@ lay_out() {  # NAME PROGRAM
   cp "$2" "$dir/"
   cp docs/authoring.md "$dir/"
   cp -r samples/update samples/installation samples/disc1 samples/README.md "$dir/samples/"
+  # tools/try-update with what it runs: the rig, its Wine scripts and the
+  # window driver (Wine, Xvfb and Python come from the system).
+  mkdir -p "$dir/tools" "$dir/scripts" "$dir/e2e" "$dir/try-update-bin/e2e"
+  cp tools/try-update "$dir/tools/"
+  cp scripts/wine-check.sh scripts/wine-run "$dir/scripts/"
+  cp e2e/*.py e2e/rig.sh "$dir/e2e/"
+  cp "$base/win32/e2e/driver.exe" "$dir/try-update-bin/e2e/"
   # Fixed times and modes: the archive's bytes depend on the contents alone.
   # Zip cannot store times before 1980.
   find "$dir" -type d -exec chmod 755 {} +
   find "$dir" -type f -exec chmod 644 {} +
-  chmod 755 "$dir/$(basename "$2")"
+  chmod 755 "$dir/$(basename "$2")" "$dir/tools/try-update" "$dir/scripts/wine-run"
   find "$dir" -exec touch -h -d '1980-01-01 00:00:00' {} +
 }
 win=qa2-$version-windows-x86_64

@@ -27,6 +27,25 @@ win=$(echo "$work"/qa2-*-windows-x86_64)
 for f in qa2 authoring.md samples/update/UPDATE.INI samples/installation/SETUP.INI samples/README.md; do [ -f "$lin/$f" ] || fail "the Linux archive lacks $f"; done
 for f in qa2.exe authoring.md samples/update/UPDATE.INI samples/installation/SETUP.INI samples/README.md; do [ -f "$win/$f" ] || fail "the Windows archive lacks $f"; done
 x86_64-w64-mingw32-objdump -f "$win/qa2.exe" | grep -q "pei-x86-64" || fail "qa2.exe is not for x86-64"
+for d in "$lin" "$win"; do
+  for f in tools/try-update e2e/run.py e2e/rig.sh scripts/wine-check.sh try-update-bin/e2e/driver.exe; do
+    [ -f "$d/$f" ] || fail "$(basename "$d") lacks $f"
+  done
+done
+"$lin/tools/try-update" --help | tail -n 1 | grep -q 'here\.$' || fail "try-update --help is cut short"
+# The released try-update runs the sample with what the archive carries.
+. scripts/wine-check.sh
+wine_select
+if [ "$QA_WINE_MODE" = win32 ]; then
+  (cd "$lin" && env -u DISPLAY -u QA_WINE_BUILD -u QA_WIN32_BUILD -u QA_NATIVE_BUILD tools/try-update samples/update \
+    --install samples/installation --data samples/installation/SAVE --mode 1 --cdrom Q:=samples/disc1 \
+    --shots "$work/shots") >"$work/try.out" 2>&1 || { cat "$work/try.out"; fail "the released try-update failed"; }
+  grep -q '^ *exit code 1$' "$work/try.out" && grep -q 'preview held' "$work/try.out" ||
+    { cat "$work/try.out"; fail "the released try-update did not complete the sample against its preview"; }
+  echo "the released try-update ran the sample: exit code 1, the preview held"
+else
+  echo "the released try-update was not run: it needs 32-bit Wine, which this machine cannot run"
+fi
 
 # What the Linux qa2 needs of the system: glibc alone.
 needed=$(objdump -p "$lin/qa2" | awk '/NEEDED/ {print $2}' | sort | tr '\n' ' ')
