@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/win32/win32_platform.h"
@@ -79,6 +80,24 @@ int main() {
   Check(os.WriteFileReplacing(target.c_str(), "new", 3, nullptr) &&
             ReadAll(target.c_str()) == "new",
         "without it the write succeeds");
+
+  // While it is written, by the caller's thread and by the writer thread
+  // with its flushes, nobody else may write to the temporary file.
+  {
+    std::unique_ptr<platform::ReplacementFile> file = os.BeginReplacement(target.c_str());
+    const std::string piece(1 << 20, 'p');
+    Check(file && file->Write(piece.data(), uint32_t(piece.size())) &&
+              file->Write(piece.data(), uint32_t(piece.size())),
+          "two pieces are written (the second starts the writer thread)");
+    HANDLE other = CreateFileA(planted.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    const DWORD why = GetLastError();
+    Check(other == INVALID_HANDLE_VALUE && why == ERROR_SHARING_VIOLATION,
+          "another open for writing is refused while the file is written");
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  Check(ReadAll(target.c_str()) == "new", "a replacement dropped unfinished leaves the target");
 
   // Explicit: protected, the system and one well-known group only.
   const char* kExplicit = "D:P(A;;FA;;;SY)(A;;FR;;;BU)";
