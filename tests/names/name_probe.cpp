@@ -14,50 +14,14 @@
 #include <fstream>
 #include <string>
 
+#include "tests/names/name_text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include "platform/overlay/overlay_files.h"
 #endif
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() + 0 && text[i + 1] == 'x' && HexDigit(text[i + 2]) >= 0 &&
-        HexDigit(text[i + 3]) >= 0) {
-      out += char(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string Escape(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x21 || c > 0x7E) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += char(c);
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -81,12 +45,12 @@ int main(int argc, char** argv) {
   while (std::getline(queries, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    const std::string path = root + "\\" + Unescape(line);
+    const std::string path = root + "\\" + names::Unescape(line);
     std::string kind = "absent", name;
+#ifdef _WIN32
     // A search for a name ending in a separator finds nothing; only the
     // attributes tell.
     const bool folderForm = !path.empty() && (path.back() == '\\' || path.back() == '/');
-#ifdef _WIN32
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file";
@@ -98,13 +62,9 @@ int main(int argc, char** argv) {
       }
     }
 #else
-    const uint32_t attributes = files.GetFileAttributes(path);
-    if (attributes != platform::kInvalidAttributes) {
-      kind = (attributes & platform::kAttrDirectory) ? "folder" : "file";
-      if (!folderForm) name = files.FoundName(path);
-    }
+    names::OverlayAnswer(files, path, &kind, &name);
 #endif
-    std::printf("%s -> %s %s\n", line.c_str(), kind.c_str(), Escape(name).c_str());
+    std::printf("%s\n", names::Answer(line, kind, name).c_str());
   }
   return 0;
 }

@@ -70,6 +70,9 @@ TEST_F(OverlayTest, NamesAreFoundWithoutRegardToCaseAndInCodePage932) {
   // answers; the name stage holds the overlay against it).
   EXPECT_EQ(files.GetFileAttributes("C:\\Games\\HOSHI\\GAME.EXE\\"), platform::kInvalidAttributes);
   EXPECT_EQ(files.GetFileAttributes("C:\\Games\\HOSHI\\GAME.EXE."), 0x20u);
+  // A reserved device name exists wherever it is asked for, and takes no file.
+  EXPECT_EQ(files.GetFileAttributes("C:\\Games\\HOSHI\\SUB\\nul.dat"), 0x20u);
+  EXPECT_EQ(files.BeginReplacement("C:\\Games\\HOSHI\\NUL.DAT"), nullptr);
   EXPECT_EQ(files.GetFileAttributes("C:\\Games\\HOSHI\\NONE.EXE"), platform::kInvalidAttributes);
   // The name as it is on disk, not as asked for.
   EXPECT_EQ(files.LocalPath("C:\\GAMES\\HOSHI\\game.EXE"), (root / "inst" / "Game.exe").u8string());

@@ -52,6 +52,10 @@ TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) 
   EXPECT_EQ(out.find("UpdateFile03"), std::string::npos) << out;
   // 14 + 1 + 235 + 6 = 256 bytes: fits. One more folder byte would not.
   EXPECT_EQ(out.find("bytes, past the 259"), std::string::npos) << out;
+  options.instPath = "C:\\GAMES\\HOSHI\\XY";  // exactly 259 bytes: fits
+  const std::string exact = test_support::CapturedOutput(
+      [&](std::FILE* f) { qa2::CheckUpdateAgainstInstallation(update.path(), install.path(), options, f); });
+  EXPECT_EQ(exact.find("past the 259"), std::string::npos) << exact;
   options.instPath = "C:\\GAMES\\HOSHI\\XYZ";
   const std::string longer = test_support::CapturedOutput(
       [&](std::FILE* f) { qa2::CheckUpdateAgainstInstallation(update.path(), install.path(), options, f); });

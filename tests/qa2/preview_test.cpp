@@ -275,4 +275,17 @@ TEST_F(PreviewTest, FolderCopiedIntoItselfIsRefusedAndNothingIsCopied) {
   for (const PreviewFile& f : r.files) EXPECT_FALSE(f.writes) << f.target;
 }
 
+// A data folder on the disc's drive, copied whole into the installation:
+// the copy is named as the disc names it, not as the local folder is.
+TEST_F(PreviewTest, FolderCopiedFromAGivenRootKeepsTheDiscsName) {
+  Put("disc/DISC1.CHK", "");
+  Put("save-here/S.DAT", "s");
+  options.cdroms['Q'] = (root / "disc").u8string();
+  options.data = (root / "save-here").u8string();
+  options.dataPath = "Q:\\SAVE";
+  PreviewReport r = Run("CopyFile00=1:SAVE\r\n");
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].target, "C:\\Games\\HOSHI\\SAVE\\S.DAT");
+}
+
 }  // namespace disc_copies

@@ -529,23 +529,28 @@ namespace progress_bar {
 
 TEST_F(DiscTest, ProgressBarClimbsWithTheBytesThenGivesWayToTheShellsWindow) {
   world.SetArchive({StoredMember("BIG.DAT", std::string(3u << 20, 'b'), kMemberTime),
-                    StoredMember("SAVE.DAT", "default save", kMemberTime)});
+                    StoredMember("SAVE.DAT", "default save", kMemberTime),
+                    StoredMember("NEWER.DAT", std::string(1u << 19, 'n'), kMemberTime)});
   world.Put("SAVE/SAVE.DAT", std::string(3u << 19, 's'));
+  // Left alone, it still moves the bar by its share.
+  world.SetWriteTime("C:\\GAME\\NEWER.DAT", "installed later", kMemberTime + 1);
   world.os.MapDrive('E', disc1.folder.path(), platform::kDriveCdRom);
+  const int writesBefore = world.os.writes();
   Run("UpdateFile00=BIG.DAT\r\nUpdateFile01=o,NONE.DAT\r\nUpdateFile02=d,SAVE.DAT\r\n"
-      "CopyFile00=1:MOVIE\r\n");
+      "UpdateFile03=u,NEWER.DAT\r\nCopyFile00=1:MOVIE\r\n");
   ASSERT_TRUE(Completed());
   const auto& events = Dialog().progress;
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front().what, "show");
-  EXPECT_EQ(events.front().writes, 0) << "shown once the files are first touched";
-  // 3 MB of member and the 1.5 MB save, a piece at a time: 1/4.5 of the
-  // range after the first piece, the whole of it before the copy.
+  EXPECT_EQ(events.front().writes, writesBefore) << "shown before the first write";
+  // 3 MB of member, the 1.5 MB save and the 0.5 MB left alone, a piece at
+  // a time: a fifth of the range after the first piece, the whole of it
+  // before the copy.
   std::vector<uint32_t> positions;
   size_t i = 1;
   for (; i < events.size() && events[i].what == "position"; ++i) positions.push_back(events[i].position);
   ASSERT_GE(positions.size(), 4u);
-  EXPECT_EQ(positions.front(), uint32_t(uint64_t(platform::kProgressRange) * 2 / 9));
+  EXPECT_EQ(positions.front(), uint32_t(uint64_t(platform::kProgressRange) / 5));
   for (size_t k = 1; k < positions.size(); ++k) EXPECT_GT(positions[k], positions[k - 1]);
   EXPECT_EQ(positions.back(), platform::kProgressRange);
   ASSERT_EQ(events.size(), i + 2);
