@@ -7,6 +7,7 @@
 #include "archive/fileops.h"
 #include "archive/messages.h"
 #include "platform/codepage.h"
+#include "platform/name_fold.h"
 #include "platform/platform.h"
 #include "updater/state.h"
 
@@ -128,7 +129,6 @@ std::unique_ptr<UpdateArchive> OpenFile(const char* path, OpenReport* report) {
   return Finish(header, directory.data(), directoryBytes, size, report);
 }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 }  // namespace
 
@@ -163,20 +163,7 @@ std::string DescribeOpenReport(const OpenReport& report) {
   return "unknown error";
 }
 
-bool ArchiveNamesEqual(const char* a, const char* b) {
-  for (;;) {
-    if (platform::IsLeadByte(uint8_t(*a)) && a[1] != '\0') {
-      if (a[0] != b[0] || a[1] != b[1]) return false;
-      a += 2;
-      b += 2;
-      continue;
-    }
-    if (FoldAscii(*a) != FoldAscii(*b)) return false;
-    if (*a == '\0') return true;
-    ++a;
-    ++b;
-  }
-}
+bool ArchiveNamesEqual(const char* a, const char* b) { return platform::SameNameIgnoringCase(a, b); }
 
 uint64_t MemberDataOffset(const UpdateArchive& archive, uint32_t index) {
   uint64_t offset = kArchiveHeaderSize;

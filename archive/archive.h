@@ -101,6 +101,6 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
 int ExtractArchiveMember(const char* destinationPath, const char* memberName,
                          bool onlyIfNewer, ExtractOutcome* outcome = nullptr);
 
-// Member names compare as the system's case-insensitive comparison does for
-// ASCII; the second byte of a double-byte character is compared as it is.
+// Member names compare as the system's case-insensitive comparison
+// (lstrcmpiA) does: see platform/name_fold.h.
 bool ArchiveNamesEqual(const char* a, const char* b);

@@ -13,6 +13,7 @@
 #include "archive/format.h"
 #include "archive/stream_compressor.h"
 #include "platform/codepage.h"
+#include "platform/name_fold.h"
 
 namespace {
 
@@ -433,17 +434,8 @@ BuildError CheckMemberName(const std::string& name) {
 }
 
 bool SameMemberName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    uint8_t x = uint8_t(a[i]), y = uint8_t(b[i]);
-    if (platform::IsLeadByte(x) && i + 1 < a.size()) {
-      if (x != y || a[i + 1] != b[i + 1]) return false;
-      ++i;
-    } else if (FoldAscii(x) != FoldAscii(y)) {
-      return false;
-    }
-  }
-  return true;
+  // As the updater looks members up; a name holds no zero byte.
+  return platform::SameNameIgnoringCase(a.c_str(), b.c_str());
 }
 
 bool BuildArchive(const std::vector<BuildMember>& members, const BuildOptions& options,

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/codepage.h"
+#include "platform/name_fold.h"
 #include "platform/overlay/local_files.h"
 #include "platform/tool_support.h"
 
@@ -22,44 +23,13 @@ constexpr int kErrorDestinationSubtree = 0x76;  // DE_DESTSUBTREE
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 
-// Double-byte lower-case letters and what they fold to, as Windows folds
-// file names (through Unicode): full-width Latin, Greek, Cyrillic and the
-// small Roman numerals.
-struct FoldRange {
-  uint16_t first, last;
-  int32_t delta;
-};
-constexpr FoldRange kFolds[] = {
-    {0x8281, 0x829A, -0x21},          // ａ-ｚ -> Ａ-Ｚ
-    {0x83BF, 0x83D6, -0x20},          // α-ω -> Α-Ω
-    {0x8470, 0x847E, -0x30},          // а-м (ё among them) -> А-М
-    {0x8480, 0x8491, -0x31},          // н-я -> Н-Я
-    {0xEEEF, 0xEEF8, 0x8754 - 0xEEEF},  // ⅰ-ⅹ (NEC-selected IBM) -> Ⅰ-Ⅹ
-    {0xFA40, 0xFA49, 0x8754 - 0xFA40},  // ⅰ-ⅹ (IBM) -> Ⅰ-Ⅹ
-};
-
-// One spelling for each character: code page 932 has two codes for some
-// (NEC and IBM extensions), which Windows names alike since it compares the
-// Unicode forms.
-std::string CanonicalName(const std::string& name) {
-  bool ascii = true;
-  for (char c : name) ascii = ascii && uint8_t(c) < 0x80;
-  std::string round;
-  if (ascii || !Utf8ToCp932(Cp932ToUtf8(name), &round)) return name;
-  return round;
-}
-
 std::string UpperName(const std::string& name) {
-  std::string out = CanonicalName(name);
+  std::string out = name;
   for (size_t i = 0; i < out.size(); ++i) {
     if (IsLeadByte(uint8_t(out[i])) && i + 1 < out.size()) {
-      const uint16_t code = uint16_t(uint8_t(out[i]) << 8 | uint8_t(out[i + 1]));
-      for (const FoldRange& f : kFolds)
-        if (code >= f.first && code <= f.last) {
-          const uint16_t upper = uint16_t(code + f.delta);
-          out[i] = char(upper >> 8);
-          out[i + 1] = char(upper & 0xFF);
-        }
+      const uint16_t code = FoldNameCode(uint16_t(uint8_t(out[i]) << 8 | uint8_t(out[i + 1])));
+      out[i] = char(code >> 8);
+      out[i + 1] = char(code & 0xFF);
       ++i;
       continue;
     }

@@ -2,8 +2,10 @@
 # Differential test of the preview's name resolution against Windows' own:
 # the same probe resolves every path of tests/names/queries.txt below a copy
 # of tests/names/tree through the overlay (native build) and through
-# GetFileAttributesA and FindFirstFileA (Win32 build under Wine), and both
-# answers must agree, except for the queries listed in
+# GetFileAttributesA and FindFirstFileA (Win32 build under Wine), and
+# compares member names as the archive's lookup does and as lstrcmpiA does
+# (the two fold case alike, but apart from file names' trailing periods,
+# relative parts and devices); both answers must agree, except for the queries listed in
 # tests/names/expected-differences.txt, where Wine is known to differ from
 # Windows' documented rule and the overlay follows the rule. Paths of exactly
 # 259 and 260 bytes are made for the copy's own location.

@@ -209,7 +209,7 @@ TEST(BuilderTest, NamesThatCannotNameAMemberAreRefused) {
   }
 }
 
-TEST(BuilderTest, DuplicatesAreFoundWithoutRegardToAsciiCaseOnly) {
+TEST(BuilderTest, DuplicatesAreFoundAsLstrcmpiAFindsThem) {
   struct Pair {
     std::string a, b;
     bool same;
@@ -222,7 +222,9 @@ TEST(BuilderTest, DuplicatesAreFoundWithoutRegardToAsciiCaseOnly) {
       {"`{", "@[", false},
       {"\x95\x5C" "a", "\x95\x5C" "A", true},    // 表a, 表A
       {"\x83\x41", "\x83\x61", false},        // trail bytes 'A' and 'a' are not letters
-      {"\x82\x81", "\x82\x60", false},        // full-width a and A differ
+      {"\x82\x81", "\x82\x60", true},         // full-width a and A
+      {"\xEE\xEF", "\xFA\x40", true},         // one Roman numeral, spelled twice
+      {"\x82\x60", "A", false},              // widths stay apart
       {"A.TXT", "A.TX", false},
   };
   for (const Pair& p : pairs) {

@@ -9,7 +9,10 @@
 //                 so that path lengths agree; LOCAL_ROOT (native only) the
 //                 folder it stands for.
 // Queries: one relative path a line, code page 932 with \xHH escapes; '#'
-// starts a comment line. Output: "QUERY -> absent|file|folder NAME".
+// starts a comment line. Output: "QUERY -> absent|file|folder NAME". A line
+// "=A|B" asks instead whether two member names are one: natively as the
+// archive's lookup compares them, in the Win32 build by lstrcmpiA.
+// Output: "=A|B -> same|differ".
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -45,6 +48,16 @@ int main(int argc, char** argv) {
   while (std::getline(queries, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
+    std::string a, b;
+    if (names::MemberQuery(line, &a, &b)) {
+#ifdef _WIN32
+      const bool same = lstrcmpiA(a.c_str(), b.c_str()) == 0;
+#else
+      const bool same = platform::SameNameIgnoringCase(a.c_str(), b.c_str());
+#endif
+      std::printf("%s\n", names::MemberAnswer(line, same).c_str());
+      continue;
+    }
     const std::string path = root + "\\" + names::Unescape(line);
     std::string kind = "absent", name;
 #ifdef _WIN32

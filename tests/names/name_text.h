@@ -6,6 +6,7 @@
 #include <string>
 
 #ifndef _WIN32
+#include "platform/name_fold.h"
 #include "platform/overlay/overlay_files.h"
 #endif
 
@@ -50,6 +51,19 @@ inline std::string Escape(const std::string& bytes) {
 // "QUERY -> absent|file|folder NAME"
 inline std::string Answer(const std::string& query, const std::string& kind, const std::string& name) {
   return query + " -> " + kind + " " + Escape(name);
+}
+
+// A member-name query "=A|B": its two names.
+inline bool MemberQuery(const std::string& line, std::string* a, std::string* b) {
+  const size_t bar = line.find('|');
+  if (line.empty() || line[0] != '=' || bar == std::string::npos) return false;
+  *a = Unescape(line.substr(1, bar - 1));
+  *b = Unescape(line.substr(bar + 1));
+  return true;
+}
+
+inline std::string MemberAnswer(const std::string& line, bool same) {
+  return line + " -> " + (same ? "same" : "differ");
 }
 
 #ifndef _WIN32

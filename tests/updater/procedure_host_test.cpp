@@ -6,6 +6,7 @@
 
 #include "tests/updater/updater_world.h"
 #include "updater/messages.h"
+#include "updater/progress.h"
 
 namespace {
 
@@ -569,6 +570,21 @@ TEST_F(RunUpdateTest, ProgressBarIsGoneBeforeAFailureShows) {
   Run("UpdateFile00=A.DAT\r\nUpdateFile01=MISSING.DAT\r\n");
   EXPECT_EQ(BoxTexts().size(), 2u);
   EXPECT_EQ(lastBefore, "remove");
+}
+
+// An item that hands over more than its share (a save grown since it was
+// measured) never moves the bar into the next item's share.
+TEST(ProgressMeterTest, AnItemStaysWithinItsShare) {
+  ProgressMeter meter;
+  meter.Begin(nullptr);
+  meter.SetTotal(20);
+  meter.BeginItem(10);
+  meter.Advance(15);
+  EXPECT_EQ(meter.done(), 10u);
+  meter.EndItem();
+  meter.BeginItem(10);
+  meter.Advance(4);
+  EXPECT_EQ(meter.done(), 14u);
 }
 
 }  // namespace progress_bar
