@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -539,3 +540,80 @@ TEST(PeReader, DirectoryHeaderPastTheSectionsEndIsRefused) {
 }
 
 }  // namespace
+
+namespace header_limits {
+
+// Why ParsePe refuses an image, or "ok".
+std::string Verdict(const std::vector<uint8_t>& image) {
+  pe::PeImage pe;
+  std::string why;
+  return pe::ParsePe(image.data(), image.size(), &pe, &why) ? "ok" : why;
+}
+
+// Each header limit exactly met, then passed by one: the first is not
+// refused for that limit (a later check may refuse it for another), the
+// second is, with that limit's words.
+TEST(PeReader, EachHeaderLimitHoldsExactlyAndFailsOneBeyond) {
+  const std::vector<uint8_t> good = MakeImage(StubResources());
+  const uint32_t size = uint32_t(good.size());
+  struct Case {
+    const char* refusal;
+    std::function<void(std::vector<uint8_t>&, uint32_t beyond)> set;
+  } cases[] = {
+      {"no NT headers",  // the signature and the file header, then 2 bytes of optional header
+       [&](std::vector<uint8_t>& i, uint32_t b) {
+         const uint32_t nt = size - 26 + b;
+         Store32(i.data() + 0x3C, nt);
+         std::memcpy(i.data() + nt, "PE\0\0", 4);
+         Store16(i.data() + nt + 20, 0);
+       }},
+      {"optional header runs past the end of the file",
+       [&](std::vector<uint8_t>& i, uint32_t b) { Store16(i.data() + kNt + 20, uint16_t(size - kOpt + b)); }},
+      {"optional header too short",
+       [&](std::vector<uint8_t>& i, uint32_t b) { Store16(i.data() + kNt + 20, uint16_t(96 - b)); }},
+      {"data directories run past the optional header",
+       [&](std::vector<uint8_t>& i, uint32_t b) { Store32(i.data() + kOpt + 92, 16 + b); }},
+      {"section table runs past the end of the file",
+       [&](std::vector<uint8_t>& i, uint32_t b) { Store16(i.data() + kNt + 6, uint16_t((size - kTable) / 40 + b)); }},
+      {"section table runs past the end of the file",  // the file ends with the table
+       [&](std::vector<uint8_t>& i, uint32_t b) { i.resize(kTable + 3 * 40 - b); }},
+      {"section .rsrc lies over the section before it",  // .text ending where .rsrc starts
+       [&](std::vector<uint8_t>& i, uint32_t b) { Store32(i.data() + kTable + 8, 0x1000 + b); }},
+      {"section .reloc runs past the end of the file",
+       [&](std::vector<uint8_t>& i, uint32_t b) {
+         const uint32_t rawAt = pe::Load32(i.data() + kTable + 80 + 20);
+         Store32(i.data() + kTable + 80 + 16, size - rawAt + b);
+       }},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> exact = good, beyond = good;
+    c.set(exact, 0);
+    c.set(beyond, 1);
+    EXPECT_EQ(Verdict(exact).find(c.refusal), std::string::npos) << c.refusal << ": " << Verdict(exact);
+    EXPECT_NE(Verdict(beyond).find(c.refusal), std::string::npos) << c.refusal << ": " << Verdict(beyond);
+  }
+}
+
+// A read of the file through an address: the last bytes a section holds
+// are readable, one more is not.
+TEST(PeReader, AddressesReachTheLastRawByteAndNoFurther) {
+  std::vector<uint8_t> image = MakeImage(StubResources());
+  Store32(image.data() + kTable + 8, 0x400);  // .text: 0x400 in memory, 0x200 of them in the file
+  pe::PeImage pe;
+  std::string why;
+  ASSERT_TRUE(pe::ParsePe(image.data(), image.size(), &pe, &why)) << why;
+  const pe::Section& text = pe.sections[0];  // 0x200 raw bytes at 0x400
+  size_t at = 0;
+  EXPECT_TRUE(pe.RvaToOffset(text.virtualAddress + text.rawSize - 4, 4, image.size(), &at));
+  EXPECT_EQ(at, size_t(text.rawOffset + text.rawSize - 4));
+  EXPECT_FALSE(pe.RvaToOffset(text.virtualAddress + text.rawSize - 4, 5, image.size(), &at));
+  EXPECT_FALSE(pe.RvaToOffset(text.virtualAddress + text.rawSize - 3, 4, image.size(), &at));
+  EXPECT_EQ(pe.SectionOfRva(text.virtualAddress + 0x3FF), &text);
+  EXPECT_EQ(pe.SectionOfRva(text.virtualAddress + 0x400), nullptr);
+  // A file cut inside the section's raw data: its end bounds the read.
+  const size_t cut = text.rawOffset + 0x100;
+  EXPECT_TRUE(pe.RvaToOffset(text.virtualAddress + 0xFC, 4, cut, &at));
+  EXPECT_FALSE(pe.RvaToOffset(text.virtualAddress + 0xFD, 4, cut, &at));
+}
+
+}  // namespace header_limits
