@@ -135,7 +135,7 @@ def main():
                         outcome = "stale"
                     elif run(compile_cmd, 1800) != 0:
                         outcome = "invalid"
-                    elif run([tests, "--gtest_filter=" + m.filter], 600, env=env) != 0:
+                    elif run([tests, "--gtest_filter=" + m.filter], 180, env=env) != 0:  # a hang counts as caught
                         outcome = "killed"
                     elif run(["ctest", "--test-dir", build, "-j", args.jobs], 1800, env=env) != 0:
                         outcome = "killed (suite)"

@@ -10,6 +10,7 @@
 
 #include "platform/codepage.h"
 #include "platform/ini_text.h"
+#include "platform/name_fold.h"
 #include "platform/tool_support.h"
 #include "settings/list_syntax.h"
 #include "tools/qa2/check_support.h"
@@ -51,29 +52,14 @@ bool ReadIni(const std::string& dir, const char* name, platform::IniText* ini) {
   return true;
 }
 
-// Registry key names ignore letter case; a double-byte character's second
-// byte is compared as it is.
-bool SameKeyName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::IsLeadByte(uint8_t(a[i])) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
 // The child of `folder` that Windows would find as `name` (code page 932):
-// letter case ignored. Empty when there is none.
+// letter case ignored. Registry key names compare alike. Empty when there is none.
 fs::path FindChild(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string cp932;
-    if (platform::Utf8ToCp932(it->path().filename().u8string(), &cp932) && SameKeyName(cp932, name))
+    if (platform::Utf8ToCp932(it->path().filename().u8string(), &cp932) &&
+        platform::SameNameIgnoringCase(cp932.c_str(), name.c_str()))
       return it->path();
   }
   return fs::path();
@@ -126,7 +112,8 @@ class Matcher {
     std::snprintf(notInstalled, sizeof notInstalled, kMsgNotInstalledFormat, title.text.c_str());
     const std::string key = "HKEY_CURRENT_USER\\Software\\" + company.text + "\\" + gameDir.text;
     auto compare = [&](const char* name, const IniValue& mine, const IniValue& theirs) {
-      if (!mine.present || !theirs.present || SameKeyName(mine.text, theirs.text)) return;
+      if (!mine.present || !theirs.present || platform::SameNameIgnoringCase(mine.text.c_str(), theirs.text.c_str()))
+        return;
       findings_.Report("UPDATE.INI", mine.line, Severity::Error,
                        std::string(name) + " " + Quote(mine.text) + " is not the installation's " +
                            Quote(theirs.text) + " (SETUP.INI line " + std::to_string(theirs.line) +
