@@ -20,7 +20,7 @@
 #include "tests/names/name_text.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/system_names.h"
 #else
 #include "platform/overlay/overlay_files.h"
 #endif
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     std::string a, b;
     if (names::MemberQuery(line, &a, &b)) {
 #ifdef _WIN32
-      const bool same = lstrcmpiA(a.c_str(), b.c_str()) == 0;
+      const bool same = platform::SystemNamesEqual(a, b);
 #else
       const bool same = platform::SameNameIgnoringCase(a.c_str(), b.c_str());
 #endif
@@ -61,19 +61,7 @@ int main(int argc, char** argv) {
     const std::string path = root + "\\" + names::Unescape(line);
     std::string kind = "absent", name;
 #ifdef _WIN32
-    // A search for a name ending in a separator finds nothing; only the
-    // attributes tell.
-    const bool folderForm = !path.empty() && (path.back() == '\\' || path.back() == '/');
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-      kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file";
-      WIN32_FIND_DATAA found;
-      HANDLE search = folderForm ? INVALID_HANDLE_VALUE : FindFirstFileA(path.c_str(), &found);
-      if (search != INVALID_HANDLE_VALUE) {
-        name = found.cFileName;
-        FindClose(search);
-      }
-    }
+    platform::SystemNameAnswer(path, &kind, &name);
 #else
     names::OverlayAnswer(files, path, &kind, &name);
 #endif
