@@ -13,14 +13,6 @@
 namespace platform {
 namespace {
 
-std::wstring WideOf(const std::string& utf8, bool* ok) {
-  std::wstring wide;
-  *ok = LongWideOfUtf8(utf8.c_str(), &wide);
-  return wide;
-}
-
-std::string Utf8Of(const wchar_t* wide) { return Utf8OfWide(wide); }
-
 // The names a console's close removes: fixed storage, read by the handler's
 // own thread while the others go on.
 constexpr int kSlots = 8;
@@ -82,10 +74,10 @@ bool ProcessGone(uint32_t pid) {
   return gone;
 }
 
+// The full wide path past MAX_PATH; empty when the name is not UTF-8.
 std::wstring WidePathOf(const std::string& utf8) {
-  bool ok = false;
-  std::wstring wide = WideOf(utf8, &ok);
-  return ok ? wide : std::wstring();
+  std::wstring wide;
+  return LongWideOfUtf8(utf8.c_str(), &wide) ? wide : std::wstring();
 }
 
 }  // namespace
@@ -135,44 +127,46 @@ bool ToolTempFile::Create(const std::string& nearUtf8, const char* kind, std::st
   return false;
 }
 
-bool ToolTempFile::WriteAt(uint64_t offset, const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const DWORD piece = size > (DWORD(1) << 30) ? (DWORD(1) << 30) : DWORD(size);
+namespace {
+
+// One positional transfer in pieces a DWORD counts; a piece that moves
+// nothing ends it with `short` as the cause.
+template <typename Call>
+bool Transfer(intptr_t handle, uint64_t offset, size_t size, DWORD shortCause, Call call) {
+  for (size_t done = 0; done < size;) {
+    const size_t left = size - done;
+    const DWORD piece = left > (DWORD(1) << 30) ? (DWORD(1) << 30) : DWORD(left);
     OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD done = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(handle_), bytes, piece, &done, &at)) return false;
-    if (done == 0) {
-      SetLastError(ERROR_DISK_FULL);
+    at.Offset = DWORD(offset + done);
+    at.OffsetHigh = DWORD((offset + done) >> 32);
+    DWORD moved = 0;
+    if (!call(reinterpret_cast<HANDLE>(handle), done, piece, &moved, &at)) return false;
+    if (moved == 0) {
+      SetLastError(shortCause);
       return false;
     }
-    bytes += done;
-    offset += done;
-    size -= done;
+    done += moved;
   }
   return true;
 }
 
+}  // namespace
+
+bool ToolTempFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  return Transfer(handle_, offset, size, ERROR_DISK_FULL,
+                  [&](HANDLE h, size_t done, DWORD piece, DWORD* moved, OVERLAPPED* at) {
+                    return WriteFile(h, bytes + done, piece, moved, at) != FALSE;
+                  });
+}
+
 bool ToolTempFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
   char* bytes = static_cast<char*>(buffer);
-  while (size > 0) {
-    const DWORD piece = size > (DWORD(1) << 30) ? (DWORD(1) << 30) : DWORD(size);
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD done = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), bytes, piece, &done, &at)) return false;
-    if (done == 0) {
-      SetLastError(ERROR_HANDLE_EOF);  // shorter than written: someone cut it
-      return false;
-    }
-    bytes += done;
-    offset += done;
-    size -= done;
-  }
-  return true;
+  // Shorter than written: someone cut it.
+  return Transfer(handle_, offset, size, ERROR_HANDLE_EOF,
+                  [&](HANDLE h, size_t done, DWORD piece, DWORD* moved, OVERLAPPED* at) {
+                    return ReadFile(h, bytes + done, piece, moved, at) != FALSE;
+                  });
 }
 
 bool ToolTempFile::ReplaceTarget(const std::string& targetUtf8) {
@@ -187,9 +181,8 @@ bool ToolTempFile::ReplaceTarget(const std::string& targetUtf8) {
     SetLastError(cause);
     return false;
   }
-  bool ok = false;
-  const std::wstring target = WideOf(targetUtf8, &ok);
-  if (!ok) {
+  const std::wstring target = WidePathOf(targetUtf8);
+  if (target.empty()) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
@@ -215,8 +208,8 @@ int SweepToolTempFiles(const std::string& nearUtf8) {
   do {
     uint32_t pid = 0;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!IsToolTempNameOf(Utf8Of(found.cFileName), base, &pid) || pid == self || !ProcessGone(pid)) continue;
-    if (DeleteFileW(WidePathOf(folder + Utf8Of(found.cFileName)).c_str())) ++removed;
+    if (!IsToolTempNameOf(Utf8OfWide(found.cFileName), base, &pid) || pid == self || !ProcessGone(pid)) continue;
+    if (DeleteFileW(WidePathOf(folder + Utf8OfWide(found.cFileName)).c_str())) ++removed;
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return removed;

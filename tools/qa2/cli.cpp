@@ -59,63 +59,40 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out, std::stri
 // Written beside the output under a scratch name and renamed over it once
 // complete: an interrupted run leaves the old file, and a link at the
 // output is replaced, never written through.
-OutputFile::OutputFile(const std::string& path) : path_(path) {
-  platform::SweepToolTempFiles(path);
+OutputFile::OutputFile(const std::string& path) : path_(path), file_(path, "tmp") {
   std::string ignored;
-  created_ = file_.Create(path, "tmp", &ignored);
+  created_ = file_.Open(&ignored);
 }
 
 OutputFile::~OutputFile() = default;
 
-bool OutputFile::Drain() {
-  if (pending_.empty()) return true;
-  if (!file_.WriteAt(written_, pending_.data(), pending_.size())) return false;
-  written_ += pending_.size();
-  pending_.clear();
-  return true;
+bool OutputFile::Fail(std::string* error) {
+  failed_ = true;
+  *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
+  return false;
 }
 
 bool OutputFile::Write(const void* data, size_t size, std::string* error) {
-  constexpr size_t kBuffer = size_t(1) << 20;
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (failed_ || !created_) return Fail(error);
+  std::string detail;
   errno = 0;
-  if (!failed_ && created_) {
-    if (pending_.size() + size <= kBuffer) {
-      pending_.insert(pending_.end(), bytes, bytes + size);
-    } else if (!Drain()) {
-      failed_ = true;
-    } else if (size >= kBuffer) {
-      failed_ = !file_.WriteAt(written_, bytes, size);
-      written_ += size;
-    } else {
-      pending_.assign(bytes, bytes + size);
-    }
-    if (failed_) cause_ = platform::LastErrorText();
-  }
-  if (failed_ || !created_) {
-    failed_ = true;
-    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
-    return false;
+  if (!file_.Append(static_cast<const uint8_t*>(data), size, &detail)) {
+    cause_ = platform::LastErrorText();
+    return Fail(error);
   }
   return true;
 }
 
 bool OutputFile::Commit(std::string* error) {
+  if (failed_ || !created_) return Fail(error);
+  std::string detail;
   errno = 0;
-  if (!failed_ && created_ && !Drain()) {
-    failed_ = true;
+  if (!file_.Flush(&detail)) {
     cause_ = platform::LastErrorText();
-  }
-  if (failed_ || !created_) {
-    *error = "cannot write " + path_ + (cause_.empty() ? "" : ": " + cause_);
-    return false;
+    return Fail(error);
   }
   failed_ = true;  // called once
-  errno = 0;
-  if (!file_.ReplaceTarget(path_)) {
-    *error = "cannot replace " + path_ + ": " + platform::LastErrorText();
-    return false;
-  }
+  if (!file_.ReplaceTarget(path_, error)) return false;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/tool_support.h"
+#include "tools/qa2/member_files.h"
 
 namespace platform {
 class ReplacementFile;
@@ -57,12 +58,10 @@ class OutputFile {
   bool Commit(std::string* error);
 
  private:
-  bool Drain();
+  bool Fail(std::string* error);
   std::string path_;
-  platform::ToolTempFile file_;
+  SpoolFile file_;
   bool created_ = false;
-  std::vector<uint8_t> pending_;
-  uint64_t written_ = 0;
   bool failed_ = false;
   std::string cause_;  // why the first failed write failed
 };
