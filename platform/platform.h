@@ -48,7 +48,7 @@ class ReadableFile {
   // Reads up to `size` bytes; *got receives the count. False on a failed read.
   virtual bool Read(void* buffer, uint32_t size, uint32_t* got) = 0;
   // Moves the position to `offset` from the start.
-  virtual bool Seek(uint32_t offset) = 0;
+  virtual bool Seek(uint64_t offset) = 0;
   virtual bool Size(uint64_t* size) = 0;
   // Last-write time as a 64-bit file time.
   virtual bool LastWriteTime(uint64_t* time) = 0;

@@ -55,7 +55,7 @@ class HostFile : public ReadableFile {
     *got = uint32_t(total);
     return true;
   }
-  bool Seek(uint32_t offset) override { return ::lseek(fd_, off_t(offset), SEEK_SET) >= 0; }
+  bool Seek(uint64_t offset) override { return ::lseek(fd_, off_t(offset), SEEK_SET) >= 0; }
   bool Size(uint64_t* size) override {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return false;

@@ -25,7 +25,7 @@ class PosixReader : public ReadableFile {
     *got = uint32_t(std::fread(buffer, 1, size, file_));
     return !std::ferror(file_);
   }
-  bool Seek(uint32_t offset) override { return std::fseek(file_, long(offset), SEEK_SET) == 0; }
+  bool Seek(uint64_t offset) override { return ::fseeko(file_, off_t(offset), SEEK_SET) == 0; }
   bool Size(uint64_t* size) override {
     *size = size_;
     return true;

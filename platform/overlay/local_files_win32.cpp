@@ -44,7 +44,7 @@ class Win32Reader : public ReadableFile {
     *got = n;
     return ok != FALSE;
   }
-  bool Seek(uint32_t offset) override {
+  bool Seek(uint64_t offset) override {
     LARGE_INTEGER to;
     to.QuadPart = offset;
     return SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) != FALSE;

@@ -57,7 +57,7 @@ class MemoryReader : public ReadableFile {
     *got = uint32_t(n);
     return true;
   }
-  bool Seek(uint32_t offset) override {
+  bool Seek(uint64_t offset) override {
     pos_ = offset;
     return true;
   }

@@ -64,10 +64,9 @@ class Win32File : public ReadableFile {
     *got = n;
     return ok != FALSE;
   }
-  bool Seek(uint32_t offset) override {
-    // Offsets past 2 GiB are unsigned here; the high half stays zero.
-    LONG high = 0;
-    DWORD r = SetFilePointer(handle_.get(), LONG(offset), &high, FILE_BEGIN);
+  bool Seek(uint64_t offset) override {
+    LONG high = LONG(offset >> 32);
+    DWORD r = SetFilePointer(handle_.get(), LONG(uint32_t(offset)), &high, FILE_BEGIN);
     return !(r == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
   }
   bool Size(uint64_t* size) override {

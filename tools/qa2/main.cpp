@@ -8,7 +8,7 @@
 
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
-#include "tools/qa2/sha256.h"
+#include "archive/sha256.h"
 #include "tools/qa2/stub.h"
 
 namespace {
@@ -31,7 +31,7 @@ int Version() {
     std::printf("updater stub: none carried (qa2 build needs --stub)\n");
     return qa2::kExitOk;
   }
-  qa2::Sha256 sha;
+  Sha256 sha;
   sha.Update(stub, size);
   std::printf("updater stub: %zu bytes, SHA-256 %s\n", size, sha.HexDigest().c_str());
   return qa2::kExitOk;

@@ -1,4 +1,4 @@
-#include "tools/qa2/sha256.h"
+#include "archive/sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace {
 
 std::string Digest(const std::string& text, size_t piece) {
-  qa2::Sha256 sha;
+  Sha256 sha;
   for (size_t at = 0; at < text.size(); at += piece)
     sha.Update(reinterpret_cast<const uint8_t*>(text.data()) + at, std::min(piece, text.size() - at));
   return sha.HexDigest();

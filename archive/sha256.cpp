@@ -1,9 +1,8 @@
-#include "tools/qa2/sha256.h"
+#include "archive/sha256.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace qa2 {
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -57,32 +56,39 @@ void Sha256::Block(const uint8_t* p) {
 
 void Sha256::Update(const uint8_t* data, size_t size) {
   length_ += size;
-  while (size > 0) {
+  if (used_ > 0 && size > 0) {
     const size_t n = std::min(size, sizeof buffer_ - used_);
     std::memcpy(buffer_ + used_, data, n);
     used_ += n;
     data += n;
     size -= n;
-    if (used_ == sizeof buffer_) {
-      Block(buffer_);
-      used_ = 0;
-    }
+    if (used_ < sizeof buffer_) return;
+    Block(buffer_);
+    used_ = 0;
   }
+  for (; size >= sizeof buffer_; data += sizeof buffer_, size -= sizeof buffer_) Block(data);
+  if (size > 0) std::memcpy(buffer_, data, size);
+  used_ = size;
+}
+
+void Sha256::Digest(uint8_t out[32]) {
+  const uint64_t bits = length_ * 8;
+  uint8_t tail[72] = {0x80};
+  const size_t pad = (used_ < 56 ? 56 : 120) - used_;
+  for (int i = 0; i < 8; ++i) tail[pad + i] = uint8_t(bits >> (56 - 8 * i));
+  Update(tail, pad + 8);
+  for (int i = 0; i < 8; ++i)
+    for (int b = 0; b < 4; ++b) out[4 * i + b] = uint8_t(h_[i] >> (24 - 8 * b));
 }
 
 std::string Sha256::HexDigest() {
-  const uint64_t bits = length_ * 8;
-  const uint8_t one = 0x80, zero = 0;
-  Update(&one, 1);
-  while (used_ != 56) Update(&zero, 1);
-  uint8_t tail[8];
-  for (int i = 0; i < 8; ++i) tail[i] = uint8_t(bits >> (56 - 8 * i));
-  Update(tail, 8);
+  uint8_t digest[kSha256Size];
+  Digest(digest);
   static const char kHex[] = "0123456789abcdef";
   std::string out;
-  for (uint32_t v : h_)
-    for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kHex[(v >> shift) & 15]);
+  for (uint8_t v : digest) {
+    out.push_back(kHex[v >> 4]);
+    out.push_back(kHex[v & 15]);
+  }
   return out;
 }
-
-}  // namespace qa2

@@ -1,12 +1,12 @@
-// SHA-256 (FIPS 180-4), for the digest `qa2 --version` shows of the stub it
-// carries and the release's SHA256SUMS.
+// SHA-256 (FIPS 180-4): the digests of patched files (their base and new
+// contents), and the one `qa2 --version` shows of the stub it carries.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace qa2 {
+constexpr size_t kSha256Size = 32;
 
 class Sha256 {
  public:
@@ -14,6 +14,8 @@ class Sha256 {
   void Update(const uint8_t* data, size_t size);
   // The digest as 64 lowercase hex digits; the object is spent afterwards.
   std::string HexDigest();
+  // The 32 digest bytes; the object is spent afterwards.
+  void Digest(uint8_t out[32]);
 
  private:
   void Block(const uint8_t* p);
@@ -22,5 +24,3 @@ class Sha256 {
   size_t used_ = 0;
   uint64_t length_ = 0;
 };
-
-}  // namespace qa2
