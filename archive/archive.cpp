@@ -341,16 +341,7 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
   return outcome;
 }
 
-int ExtractArchiveMember(const char* destinationPath, const char* memberName,
-                         bool onlyIfNewer, ExtractOutcome* result) {
-  const UpdateArchive* archive = Updater.Archive.get();
-  ExtractOutcome outcome;
-  if (archive == nullptr || archive->block.size() == 0) {
-    outcome.status = ExtractStatus::NotFound;
-  } else {
-    outcome = ExtractMember(*archive, Updater.ArchiveSource.address, Updater.ArchiveSource.size,
-                            destinationPath, memberName, onlyIfNewer);
-  }
+void ReportExtractFailure(const ExtractOutcome& outcome) {
   switch (outcome.status) {
     case ExtractStatus::NotFound:
       ShowUpdaterError(kMsgMemberNotFound);
@@ -367,6 +358,19 @@ int ExtractArchiveMember(const char* destinationPath, const char* memberName,
     default:
       break;
   }
+}
+
+int ExtractArchiveMember(const char* destinationPath, const char* memberName,
+                         bool onlyIfNewer, ExtractOutcome* result) {
+  const UpdateArchive* archive = Updater.Archive.get();
+  ExtractOutcome outcome;
+  if (archive == nullptr || archive->block.size() == 0) {
+    outcome.status = ExtractStatus::NotFound;
+  } else {
+    outcome = ExtractMember(*archive, Updater.ArchiveSource.address, Updater.ArchiveSource.size,
+                            destinationPath, memberName, onlyIfNewer);
+  }
+  ReportExtractFailure(outcome);
   if (result) *result = outcome;
   return outcome.ok() ? 1 : 0;
 }

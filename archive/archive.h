@@ -10,6 +10,8 @@
 #include "archive/decoder.h"
 #include "archive/format.h"
 #include "archive/memory_block.h"
+#include "archive/patch.h"
+#include <vector>
 
 enum class OpenError {
   None,
@@ -100,6 +102,30 @@ ExtractOutcome ExtractMember(const UpdateArchive& archive, const uint8_t* image,
 // outcome in *outcome when given.
 int ExtractArchiveMember(const char* destinationPath, const char* memberName,
                          bool onlyIfNewer, ExtractOutcome* outcome = nullptr);
+
+// The archive's patch table (archive/patch.h): empty when it has none; false
+// when it is malformed.
+bool ReadPatchTable(const UpdateArchive& archive, const uint8_t* image, size_t imageSize,
+                    std::vector<PatchTarget>* targets);
+
+// Member `index`'s bytes as a patch stream, decoded in pieces into *buffer
+// by *decoder (both kept alive by the caller while the source is used).
+PatchSource MemberPatchSource(const UpdateArchive& archive, const uint8_t* image, size_t imageSize, uint32_t index,
+                              std::unique_ptr<ChunkedDecoder>* decoder, MemoryBlock* buffer);
+
+// Patches the file at `destinationPath`, which holds `base`'s content, into
+// `target`'s new content with the patch member `base.patch`: as
+// ExtractMember (free-space test on the new size, leftovers removed,
+// read-only cleared, written beside and put in place with the member's
+// time), the old file read in pieces. A result whose SHA-256 is not the
+// target's is WriteFailed and leaves the file as it was; a malformed patch
+// is CorruptMember.
+ExtractOutcome ExtractPatchedMember(const UpdateArchive& archive, const uint8_t* image, size_t imageSize,
+                                    const char* destinationPath, const PatchTarget& target, const PatchBase& base);
+
+// Shows, with ShowUpdaterError, the messages the updater's extraction gives
+// of its own (a missing member, a short drive, memory); nothing for the rest.
+void ReportExtractFailure(const ExtractOutcome& outcome);
 
 // Member names compare as the system's case-insensitive comparison
 // (lstrcmpiA) does: see platform/name_fold.h.

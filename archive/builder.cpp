@@ -138,6 +138,8 @@ bool ArchiveBuilder::Prepare(const std::vector<MemberSpec>& members, const OpenM
   spool_->Truncate(0);
   const size_t count = members.size();
   flags_.assign(count, ENTRY_FLAG_STORED);
+  source_.resize(count);
+  for (size_t i = 0; i < count; ++i) source_[i] = i;
   spoolOffset_.assign(count, 0);
   storedSize_.assign(count, 0);
   directory_.clear();
@@ -292,10 +294,15 @@ bool ArchiveBuilder::Prepare(const std::vector<MemberSpec>& members, const OpenM
     }
   }
 
+  return LayOut(options, report);
+}
+
+bool ArchiveBuilder::LayOut(const BuildOptions& options, BuildReport* report) {
+  const size_t count = members_.size();
   std::vector<uint8_t> directory(count * size_t(kArchiveEntrySize), 0);
   uint64_t offset = kArchiveHeaderSize;
   for (size_t i = 0; i < count; ++i) {
-    const MemberSpec& m = members[i];
+    const MemberSpec& m = members_[i];
     ArchiveEntry e{};
     std::memcpy(e.name, m.name.data(), m.name.size());  // the rest stays zero
     e.flags = flags_[i];
@@ -322,6 +329,54 @@ bool ArchiveBuilder::Prepare(const std::vector<MemberSpec>& members, const OpenM
   return true;
 }
 
+bool ArchiveBuilder::Relayout(const std::vector<size_t>& keep, const std::vector<BuildMember>& extra,
+                              const BuildOptions& options, BuildReport* report) {
+  BuildReport ignored;
+  if (!report) report = &ignored;
+  *report = BuildReport();
+  std::vector<MemberSpec> members;
+  std::vector<uint8_t> flags;
+  std::vector<size_t> source;
+  std::vector<uint64_t> spoolOffset, storedSize;
+  for (size_t i : keep) {
+    members.push_back(members_[i]);
+    flags.push_back(flags_[i]);
+    source.push_back(source_[i]);
+    spoolOffset.push_back(spoolOffset_[i]);
+    storedSize.push_back(storedSize_[i]);
+  }
+  for (const BuildMember& m : extra) {
+    const size_t index = members.size();
+    MemberSpec spec;
+    spec.name = m.name;
+    spec.size = m.data.size();
+    spec.fileTime = m.fileTime;
+    BuildError nameError = CheckMemberName(m.name);
+    if (nameError != BuildError::None) return Fail(report, nameError, index);
+    for (const MemberSpec& earlier : members)
+      if (SameMemberName(earlier.name, m.name)) return Fail(report, BuildError::DuplicateName, index);
+    if (m.data.size() > 0xFFFFFFFFu) return Fail(report, BuildError::MemberTooLarge, index);
+    // Kept in the spool either way: there is no file to read it from again.
+    CompressedStream packed;
+    const bool compress = !m.store && !m.data.empty() &&
+                          CompressArchiveStream(m.data.data(), m.data.size(), options.mode, &packed) &&
+                          packed.bytes.size() < m.data.size();
+    const std::vector<uint8_t>& bytes = compress ? packed.bytes : m.data;
+    spoolOffset.push_back(spool_->end());
+    if (!spool_->Append(bytes.data(), bytes.size(), &report->detail)) return Fail(report, BuildError::SpoolFailed, index);
+    members.push_back(spec);
+    flags.push_back(compress ? ENTRY_FLAG_COMPRESSED : ENTRY_FLAG_STORED);
+    source.push_back(kSpooled);
+    storedSize.push_back(bytes.size());
+  }
+  members_ = std::move(members);
+  flags_ = std::move(flags);
+  source_ = std::move(source);
+  spoolOffset_ = std::move(spoolOffset);
+  storedSize_ = std::move(storedSize);
+  return LayOut(options, report);
+}
+
 bool ArchiveBuilder::Write(const ArchiveSink& sink, BuildReport* report) {
   BuildReport ignored;
   if (!report) report = &ignored;
@@ -342,7 +397,7 @@ bool ArchiveBuilder::Write(const ArchiveSink& sink, BuildReport* report) {
   static const uint8_t kZeros[16] = {};
   for (size_t i = 0; i < members_.size(); ++i) {
     const uint64_t length = storedSize_[i];
-    if (flags_[i] == ENTRY_FLAG_COMPRESSED) {
+    if (flags_[i] == ENTRY_FLAG_COMPRESSED || source_[i] == kSpooled) {
       for (uint64_t at = 0; at < length;) {
         const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - at));
         if (!spool_->ReadAt(spoolOffset_[i] + at, buffer.data(), n, &report->detail)) {
@@ -354,7 +409,7 @@ bool ArchiveBuilder::Write(const ArchiveSink& sink, BuildReport* report) {
         at += n;
       }
     } else if (length > 0) {
-      std::unique_ptr<MemberReader> reader = open_(i, &report->detail);
+      std::unique_ptr<MemberReader> reader = open_(source_[i], &report->detail);
       if (!reader) return Fail(report, BuildError::ReadFailed, i);
       uint64_t at = 0;
       for (;;) {

@@ -116,6 +116,14 @@ class ArchiveBuilder {
                const BuildOptions& options, BuildReport* report);
   // The archive's size once prepared.
   uint64_t size() const { return size_; }
+  // Once prepared: the bytes member `i` of the present layout takes.
+  uint64_t storedSize(size_t i) const { return storedSize_[i]; }
+  // Once prepared: lays the archive out again with only the members `keep`
+  // names (indexes into the present layout, in that order), then `extra`
+  // (small members given whole, compressed here when that makes them
+  // smaller). Nothing kept is compressed again.
+  bool Relayout(const std::vector<size_t>& keep, const std::vector<BuildMember>& extra, const BuildOptions& options,
+                BuildReport* report);
   // Hands the archive to `sink` in pieces: stored members are read again,
   // compressed ones taken from the spool. May be called more than once.
   bool Write(const ArchiveSink& sink, BuildReport* report);
@@ -124,7 +132,10 @@ class ArchiveBuilder {
   std::vector<MemberSpec> members_;
   OpenMember open_;
   BuildSpool* spool_ = nullptr;
+  bool LayOut(const BuildOptions& options, BuildReport* report);
+  static constexpr size_t kSpooled = ~size_t(0);  // a member whose bytes only the spool holds
   std::vector<uint8_t> flags_;
+  std::vector<size_t> source_;  // the index `open_` knows a member by
   std::vector<uint64_t> spoolOffset_, storedSize_;
   std::vector<uint8_t> directory_;  // compressed
   uint64_t directoryOffset_ = 0, size_ = 0;

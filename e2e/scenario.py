@@ -20,6 +20,10 @@ Setup
   <<< KIND PATH ... >>>         a text file (CRLF lines, code page 932);
   <<+ KIND PATH ... >>>         ... or more lines for it
   file KIND PATH [text=T|size=N|hex=H] [time=ISO] [readonly]
+  file KIND PATH size=N noise=SEED [poke=OFFSET:HEX,...]
+                                N bytes of noise (the same for a seed), with
+                                bytes changed at the offsets: versions of a
+                                file for patches
   folder KIND PATH
   settime KIND PATH ISO         sets a file's last-write (and access) time
   set-ini KIND GLOB KEY VALUE   rewrites KEY in INI files (the updater's
@@ -36,7 +40,7 @@ Setup
   setattrs KIND PATH HEX        SetFileAttributesA (hidden, system...)
   registry COMPANY GAMEDIR [InstPath=P] [DataPath=P] [InstMode=N]
                                 replaces the game's key (no values: no key)
-  build [--force] [--sign] [--wine-qa2]
+  build [--force] [--sign] [--wine-qa2] [--gate] [base=KIND:PATH,...]
                                 packs the update folder into UPDATE.EXE now
                                 with qa2 build; --sign signs it with a test
                                 certificate (checked by osslsigncode and qa2

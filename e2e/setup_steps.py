@@ -50,7 +50,18 @@ class SetupSteps:
 
     def do_file(self, pos, opts):
         kind, rel = pos[0], pos[1]
-        if "size" in opts:
+        if "noise" in opts:
+            # Bytes that do not compress, the same for the same seed: a
+            # version of a file that a patch can start from.
+            n = int(opts["size"])
+            data = bytearray(random.Random(int(opts["noise"])).randbytes(n))
+            for poke in opts.get("poke", "").split(","):
+                if poke:
+                    at, hexbytes = poke.split(":")
+                    new = bytes.fromhex(hexbytes)
+                    data[int(at):int(at) + len(new)] = new
+            data = bytes(data)
+        elif "size" in opts:
             n = int(opts["size"])
             data = (bytes(range(256)) * (n // 256 + 1))[:n]
         elif "hex" in opts:
@@ -167,9 +178,16 @@ class SetupSteps:
                 wine(["reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
 
     def do_build(self, pos, opts):
-        self.build("--force" in pos, sign="--sign" in pos, wine_qa2="--wine-qa2" in pos)
+        """build [--force] [--sign] [--wine-qa2] [--gate] [base=KIND:PATH,...]:
+        base folders are earlier versions to patch from."""
+        bases = []
+        for base in filter(None, opts.get("base", "").split(",")):
+            bases += ["--base", self.place(*base.split(":", 1))]
+        if "--gate" in pos:
+            bases.append("--gate")
+        self.build("--force" in pos, sign="--sign" in pos, wine_qa2="--wine-qa2" in pos, extra=bases)
 
-    def build(self, force=False, sign=False, wine_qa2=False):
+    def build(self, force=False, sign=False, wine_qa2=False, extra=()):
         """qa2 build, as an author runs it; --wine-qa2 also builds with the
         Windows qa2.exe under Wine and compares the bytes; --sign signs the
         result with a test certificate and checks the signature."""
@@ -177,13 +195,14 @@ class SetupSteps:
         update = os.path.join(self.work, "update")
         # The stub of the Windows build the rig runs (the one qa2 carries,
         # unless the rig runs another build, a 64-bit one say).
-        force_opt = ["--force"] if force else []
+        force_opt = (["--force"] if force else []) + list(extra)
         stub = ["--stub", os.path.join(WIN32_BUILD, "updater", "UPDATE.EXE")]
         run([QA2, "build", update, self.exe] + force_opt + stub, "qa2 build")
         if wine_qa2:
             other = os.path.join(self.work, "UPDATE-WINE.EXE")
+            wine_opts = [windows_path(o) if os.path.isabs(o) else o for o in force_opt]
             run(["wine", QA2_EXE, "build", windows_path(update), windows_path(other), "--stub",
-                 windows_path(stub[1])] + force_opt,
+                 windows_path(stub[1])] + wine_opts,
                 "wine qa2.exe build")
             if open(other, "rb").read() != open(self.exe, "rb").read():
                 raise Failure("qa2.exe under Wine built other bytes than qa2")

@@ -1,10 +1,14 @@
 #include "updater/procedure.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/fileops.h"
+#include "archive/patch.h"
+#include "archive/sha256.h"
 #include "platform/codepage.h"
 #include "settings/installation.h"
 #include "settings/settings.h"
@@ -21,6 +25,15 @@ constexpr char kSection[] = "UPDATE";
 
 ProcedureObserver* Observer = nullptr;
 ProgressMeter Progress;
+
+// The version gate's findings for the current run, by item.
+std::vector<PatchTarget> PatchTable;
+struct ItemGate {
+  GateVerdict verdict = GateVerdict::AsToday;
+  const PatchTarget* target = nullptr;
+  const PatchBase* base = nullptr;
+};
+ItemGate Gates[kMaxItems];
 
 void OnPiece(uint64_t bytes) { Progress.Advance(bytes); }
 
@@ -88,17 +101,115 @@ bool ReadEntries() {
   return anyKey;
 }
 
-// The bytes an item will handle, decided as the writing pass decides it:
-// nothing for a skipped item, the player's file for a kept Data target, the
-// member otherwise. Reads attributes and sizes only.
-uint64_t ItemShare(const UpdateItem& item, bool overwriteOnly) {
-  platform::Platform& os = platform::Os();
-  char target[kNameField];
+// An item's target joined as the writing pass joins it; false when it does
+// not fit.
+bool ItemTarget(const UpdateItem& item, char (&target)[kNameField]) {
   const char* base = item.kind == Data ? Updater.DataPath : Updater.InstPath;
-  if (!CopyToField(target, sizeof target, base) ||
-      !AppendPathComponent(target, sizeof target, Updater.DataFolder) ||
-      !AppendPathComponent(target, sizeof target, item.path))
-    return 0;
+  return CopyToField(target, sizeof target, base) &&
+         AppendPathComponent(target, sizeof target, Updater.DataFolder) &&
+         AppendPathComponent(target, sizeof target, item.path);
+}
+
+// Whether the file at `path` holds `size` bytes whose SHA-256 is `hash`;
+// read in pieces, the dialog answered between them.
+bool FileHasContent(const char* path, uint64_t size, const uint8_t* hash, uint8_t* digest, bool* hashed) {
+  platform::Platform& os = platform::Os();
+  if (*hashed) return std::memcmp(digest, hash, kSha256Size) == 0;
+  std::unique_ptr<platform::ReadableFile> file = os.OpenForRead(path);
+  uint64_t actual = 0;
+  if (!file || !file->Size(&actual) || actual != size) return false;
+  std::vector<uint8_t> buffer(kFileChunk);
+  Sha256 sha;
+  for (uint64_t done = 0; done < size;) {
+    uint32_t got = 0;
+    if (!file->Read(buffer.data(), uint32_t(std::min<uint64_t>(buffer.size(), size - done)), &got) || got == 0)
+      return false;
+    sha.Update(buffer.data(), got);
+    done += got;
+    os.PumpPendingMessages();
+  }
+  sha.Digest(digest);
+  *hashed = true;
+  return std::memcmp(digest, hash, kSha256Size) == 0;
+}
+
+// The gate's verdict on one item whose member the patch table names.
+GateVerdict JudgeItem(const UpdateItem& item, const char* target, bool overwriteOnly, const PatchTarget& record,
+                      int* baseIndex) {
+  platform::Platform& os = platform::Os();
+  const uint32_t attributes = os.GetFileAttributes(target);
+  const ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
+  if (action == ItemAction::Skip) return GateVerdict::AsToday;
+  const bool gated = (record.flags & kPatchGated) != 0;
+  const bool present = attributes != platform::kInvalidAttributes && (attributes & platform::kAttrDirectory) == 0;
+  const UpdateArchive* archive = Updater.Archive.get();
+  const bool wholeCarried = archive && FindArchiveMember(*archive, item.path + item.nameOffset, nullptr) >= 0;
+  if (!present) return wholeCarried || !gated ? GateVerdict::AsToday : GateVerdict::WrongVersion;
+  if (action == ItemAction::ExtractIfNewer) {
+    // Left alone by the writing pass: a later file is the player's.
+    std::unique_ptr<platform::ReadableFile> file = os.OpenForRead(target);
+    uint64_t time = 0;
+    if (file && file->LastWriteTime(&time) && time > record.fileTime) return GateVerdict::AsToday;
+  }
+  uint64_t size = 0;
+  if (!os.FileSize(target, &size)) return gated ? GateVerdict::WrongVersion : GateVerdict::AsToday;
+  uint8_t digest[kSha256Size];
+  bool hashed = false;
+  // Sizes first: a file that matches no size is never read.
+  if (size == record.newSize && FileHasContent(target, size, record.newHash, digest, &hashed))
+    return GateVerdict::AlreadyNew;
+  for (size_t b = 0; b < record.bases.size(); ++b) {
+    const PatchBase& base = record.bases[b];
+    if (base.size != size || !FileHasContent(target, size, base.hash, digest, &hashed)) continue;
+    *baseIndex = int(b);
+    return base.patch[0] != '\0' ? GateVerdict::Patch : GateVerdict::AsToday;
+  }
+  return gated ? GateVerdict::WrongVersion : GateVerdict::AsToday;
+}
+
+// Between reading the entries and writing the first item: every target the
+// patch table gates holds a known content or the new one, or nothing at all
+// is written. False when the dialog has been ended.
+bool GateVersions(platform::Window dialog, bool overwriteOnly) {
+  for (ItemGate& gate : Gates) gate = ItemGate();
+  const UpdateArchive* archive = Updater.Archive.get();
+  if (archive == nullptr || archive->block.size() == 0) return true;
+  if (!ReadPatchTable(*archive, Updater.ArchiveSource.address, Updater.ArchiveSource.size, &PatchTable)) {
+    Fail(dialog, kMsgWriteFailed);
+    return false;
+  }
+  for (int i = 0; i < Tables.ItemCount && !PatchTable.empty(); ++i) {
+    const UpdateItem& item = Tables.Items[i];
+    const PatchTarget* record = FindPatchTarget(PatchTable, item.path + item.nameOffset);
+    char target[kNameField];
+    if (item.kind == Data || record == nullptr || !ItemTarget(item, target)) continue;
+    int base = -1;
+    const GateVerdict verdict = JudgeItem(item, target, overwriteOnly, *record, &base);
+    if (Observer) Observer->OnItemGated(i, target, verdict, base);
+    if (verdict == GateVerdict::WrongVersion) {
+      char text[kMessageField];
+      std::snprintf(text, sizeof text, kMsgWrongVersionFormat, item.path);
+      Fail(dialog, text);
+      return false;
+    }
+    Gates[i].verdict = verdict;
+    Gates[i].target = record;
+    Gates[i].base = base >= 0 ? &record->bases[size_t(base)] : nullptr;
+  }
+  return true;
+}
+
+// The bytes an item will handle, decided as the writing pass decides it:
+// nothing for a skipped item or one already new, the player's file for a
+// kept Data target, the new size for a patched one, the member otherwise.
+// Reads attributes and sizes only.
+uint64_t ItemShare(int i, bool overwriteOnly) {
+  platform::Platform& os = platform::Os();
+  const UpdateItem& item = Tables.Items[i];
+  if (Gates[i].verdict == GateVerdict::AlreadyNew) return 0;
+  if (Gates[i].verdict == GateVerdict::Patch) return Gates[i].target->newSize;
+  char target[kNameField];
+  if (!ItemTarget(item, target)) return 0;
   const ItemAction action = DecideItem(item.kind, overwriteOnly, os.GetFileAttributes(target));
   if (action == ItemAction::Skip) return 0;
   uint64_t size = 0;
@@ -117,7 +228,7 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
   // The bar shows from the first look at the installation's files.
   Progress.Begin(dialog);
   uint64_t shares[kMaxItems] = {}, total = 0;
-  for (int i = 0; i < Tables.ItemCount; ++i) total += shares[i] = ItemShare(Tables.Items[i], overwriteOnly);
+  for (int i = 0; i < Tables.ItemCount; ++i) total += shares[i] = ItemShare(i, overwriteOnly);
   Progress.SetTotal(total);
   SetPieceObserver(OnPiece);
   struct PieceObserverReset {
@@ -150,7 +261,22 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
     if (overwriteOnly || item.kind == Overwrite) attributes = os.GetFileAttributes(target);
     ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
     if (Observer) Observer->OnItemDecided(i, target, action);
-    if (action == ItemAction::Skip) {
+    // A target already new is left as it is, times and attributes too.
+    if (action == ItemAction::Skip || Gates[i].verdict == GateVerdict::AlreadyNew) {
+      Progress.EndItem();
+      continue;
+    }
+    if (Gates[i].verdict == GateVerdict::Patch) {
+      const UpdateArchive& archive = *Updater.Archive;
+      ExtractOutcome outcome = ExtractPatchedMember(archive, Updater.ArchiveSource.address,
+                                                    Updater.ArchiveSource.size, target, *Gates[i].target,
+                                                    *Gates[i].base);
+      if (Observer) Observer->OnItemExtracted(i, target, outcome);
+      if (!outcome.ok()) {
+        ReportExtractFailure(outcome);
+        Fail(dialog, kMsgWriteFailed);
+        return false;
+      }
       Progress.EndItem();
       continue;
     }
@@ -306,6 +432,7 @@ void RunUpdate(platform::Window dialog) {
   if (Tables.ItemCount == 0 && Tables.CopyCount == 0) {
     ShowUpdaterError(kMsgNothingToUpdate);
   } else {
+    if (Tables.ItemCount > 0 && !GateVersions(dialog, overwriteOnly)) return;
     if (Tables.ItemCount > 0 && !ApplyUpdateItems(dialog, overwriteOnly)) return;
     // The shell's copies show a progress window of their own.
     Progress.Hide();

@@ -40,6 +40,16 @@ ItemAction DecideItem(int32_t kind, bool overwriteOnly, uint32_t targetAttribute
 // `required`, the key's 32-bit value taken as unsigned.
 bool SpaceIsShort(uint32_t required, uint64_t freeBytes, uint64_t* shortfall);
 
+// --- the version gate
+// What the gate found at an item's target. Items the writing pass skips,
+// Data items and members the patch table does not name stay AsToday.
+enum class GateVerdict {
+  AsToday,       // written as without patches (the whole member)
+  AlreadyNew,    // holds the new content: left untouched, times and all
+  Patch,         // holds a known old content: patched
+  WrongVersion,  // holds something else, or lacks a file only a patch makes
+};
+
 // The SHFileOperationA flags and whether the destination is the installation
 // folder itself, from the source's attributes.
 uint32_t CopyFlagsFor(uint32_t sourceAttributes, bool* intoInstallFolder);

@@ -16,6 +16,7 @@
 #include "tools/qa2/cli.h"
 #include "tools/qa2/exe_input.h"
 #include "tools/qa2/member_files.h"
+#include "tools/qa2/patch_plan.h"
 #include "tools/qa2/stub.h"
 
 namespace qa2 {
@@ -122,10 +123,25 @@ bool ReadBack(const uint8_t* exe, size_t exeSize, const std::vector<FolderMember
 int RunBuild(const std::vector<std::string>& args) {
   std::string dir, outPath, stubPath;
   BuildOptions options;
+  PatchPlanOptions patches;
   bool force = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--fast") {
+    if (a == "--base" || a == "--keep-whole") {
+      if (i + 1 >= args.size()) return Fail(kCommand, kExitUsage, a + " needs " + (a == "--base" ? "a folder" : "a member name"));
+      const std::string& value = args[++i];
+      if (a == "--base") {
+        std::error_code ec;
+        if (!fs::is_directory(fs::u8path(value), ec)) return Fail(kCommand, kExitIo, "--base " + value + " is not a folder");
+        patches.bases.push_back(value);
+      } else {
+        std::string name;
+        if (!platform::Utf8ToCp932(value, &name)) return Fail(kCommand, kExitUsage, "--keep-whole " + value + ": no code page 932 form");
+        patches.keepWhole.push_back(name);
+      }
+    } else if (a == "--gate") {
+      patches.gate = true;
+    } else if (a == "--fast") {
       options.mode = CompressionMode::Fast;
     } else if (a == "--force") {
       force = true;
@@ -150,6 +166,8 @@ int RunBuild(const std::vector<std::string>& args) {
   }
   if (dir.empty() || outPath.empty())
     return Fail(kCommand, kExitUsage, "expects UPDATE_DIR OUT_EXE (see qa2 build --help)");
+  if (patches.bases.empty() && (patches.gate || !patches.keepWhole.empty()))
+    return Fail(kCommand, kExitUsage, "--gate and --keep-whole go with --base");
 
   std::vector<uint8_t> stub;
   std::string error;
@@ -164,6 +182,9 @@ int RunBuild(const std::vector<std::string>& args) {
                   "compiler); name one with --stub FILE, e.g. a Win32 build's updater/UPDATE.EXE");
     stub.assign(data, data + size);
   }
+  if (!patches.bases.empty() && !StubAppliesPatches(stub))
+    return Fail(kCommand, kExitUsage, "the stub " + (stubPath.empty() ? std::string("carried") : stubPath) +
+                                          " cannot apply patches; build it from this qa2's sources, or leave out --base");
 
   std::error_code ec;
   if (!fs::is_directory(fs::u8path(dir), ec)) return Fail(kCommand, kExitIo, dir + " is not a folder");
@@ -176,20 +197,27 @@ int RunBuild(const std::vector<std::string>& args) {
   }
 
   std::vector<FolderMember> members;
-  if (int rc = CollectMembers(kCommand, dir, false, &members)) return rc;
-  std::vector<MemberSpec> specs;
   std::vector<std::string> paths;
-  for (const FolderMember& m : members) {
-    specs.push_back(m.member);
-    paths.push_back(m.path);
-  }
   SpoolFile spool(outPath, "spool");
   if (!spool.Open(&error)) return Fail(kCommand, kExitIo, error);
   ArchiveBuilder builder;
   BuildReport report;
-  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
-  if (!builder.Prepare(specs, open, &spool, options, &report))
-    return ReportBuildFailure(kCommand, report, paths, error);
+  std::vector<std::unique_ptr<SpoolFile>> scratch;
+  if (!patches.bases.empty()) {
+    if (int rc = PrepareWithPatches(kCommand, dir, outPath, patches, options, &spool, &builder, &members, &scratch, stdout))
+      return rc;
+    for (const FolderMember& m : members) paths.push_back(m.path);
+  } else {
+    if (int rc = CollectMembers(kCommand, dir, false, &members)) return rc;
+    std::vector<MemberSpec> specs;
+    for (const FolderMember& m : members) {
+      specs.push_back(m.member);
+      paths.push_back(m.path);
+    }
+    OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+    if (!builder.Prepare(specs, open, &spool, options, &report))
+      return ReportBuildFailure(kCommand, report, paths, error);
+  }
 
   // The stub laid out around the archive, whose bytes then stream from the
   // builder into a temporary file; it is read back from there as the

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
+#include "platform/name_fold.h"
+#include "platform/tool_support.h"
 #include "tools/qa2/cp932.h"
 
 namespace qa2 {
@@ -90,5 +93,44 @@ std::string ClosestName(const std::string& name, const std::vector<std::string>&
 std::string Quote(const std::string& cp932) { return "'" + Cp932ToShown(cp932) + "'"; }
 
 std::string See(const char* anchor) { return std::string(" (see ") + anchor + ")"; }
+
+}  // namespace qa2
+
+namespace qa2 {
+
+std::filesystem::path ResolveWindowsPath(const std::filesystem::path& root, const std::string& relative,
+                                         std::string* twins) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < relative.size(); ++i) {
+    if (platform::IsLeadByte(uint8_t(relative[i])) && i + 1 < relative.size()) {
+      parts.back() += relative.substr(i++, 2);
+    } else if (relative[i] == '\\' || relative[i] == '/') {
+      if (!parts.back().empty()) parts.emplace_back();
+    } else {
+      parts.back() += relative[i];
+    }
+  }
+  fs::path at = root;
+  for (const std::string& part : parts) {
+    if (part.empty()) continue;
+    fs::path found;
+    std::error_code ec;
+    for (fs::directory_iterator it(at, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string cp932;
+      if (!platform::Utf8ToCp932(it->path().filename().u8string(), &cp932) ||
+          !platform::SameNameIgnoringCase(cp932.c_str(), part.c_str()))
+        continue;
+      if (!found.empty()) {
+        *twins = found.u8string() + " and " + it->path().u8string();
+        return fs::path();
+      }
+      found = it->path();
+    }
+    if (found.empty()) return fs::path();
+    at = found;
+  }
+  return at;
+}
 
 }  // namespace qa2

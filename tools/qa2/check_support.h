@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,5 +63,17 @@ std::string ClosestName(const std::string& name, const std::vector<std::string>&
 std::string Quote(const std::string& cp932);
 // " (see ANCHOR)"
 std::string See(const char* anchor);
+
+}  // namespace qa2
+
+namespace qa2 {
+
+// What Windows would open at `relative` (code page 932; '\' or '/' between
+// names, a double-byte character's second byte never one) below `root`,
+// letter case ignored: empty when nothing is there. When a folder holds two
+// names that Windows sees as one, *twins names both (UTF-8) and the result
+// is empty.
+std::filesystem::path ResolveWindowsPath(const std::filesystem::path& root, const std::string& relative,
+                                         std::string* twins);
 
 }  // namespace qa2

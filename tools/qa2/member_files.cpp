@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "archive/patch.h"
 #include "platform/tool_support.h"
 #include "tools/qa2/cli.h"
 
@@ -165,6 +166,9 @@ int CollectMembers(const char* command, const std::string& dir, bool allowEmpty,
     BuildError nameError = CheckMemberName(m.member.name);
     if (nameError != BuildError::None)
       return Fail(command, kExitUsage, m.path + ": member name '" + m.shown + "': " + DescribeBuildError(nameError));
+    if (IsReservedMemberName(m.member.name.c_str()))
+      return Fail(command, kExitUsage, m.path + ": names beginning with " + kReservedMemberPrefix +
+                                           " are the archive's own (its patches); rename the file");
     out->push_back(std::move(m));
   }
   if (out->empty() && !allowEmpty) return Fail(command, kExitUsage, dir + " holds no files");
