@@ -25,10 +25,11 @@ class ProcedureObserver {
   virtual void OnItemDecided(int index, const char* target, ItemAction action) {
     (void)index, (void)target, (void)action;
   }
-  // The version gate's verdict on item `index`; `base` is the index of the
-  // matching content in the member's table record for Patch, else -1.
-  virtual void OnItemGated(int index, const char* target, GateVerdict verdict, int base) {
-    (void)index, (void)target, (void)verdict, (void)base;
+  // The version gate's verdict on item `index` from its member's table
+  // record; `base` is the index of the matching content in it for Patch,
+  // else -1.
+  virtual void OnItemGated(int index, const char* target, GateVerdict verdict, const PatchTarget& record, int base) {
+    (void)index, (void)target, (void)verdict, (void)record, (void)base;
   }
   // A Data item's rewrite of the player's own file.
   virtual void OnItemRewritten(int index, const char* target, RewriteResult result) {

@@ -149,7 +149,8 @@ GateVerdict JudgeItem(const UpdateItem& item, const char* target, bool overwrite
     // Left alone by the writing pass: a later file is the player's.
     std::unique_ptr<platform::ReadableFile> file = os.OpenForRead(target);
     uint64_t time = 0;
-    if (file && file->LastWriteTime(&time) && time > record.fileTime) return GateVerdict::AsToday;
+    if (file && file->LastWriteTime(&time) && time > record.fileTime)
+      return wholeCarried ? GateVerdict::AsToday : GateVerdict::LeftNewer;
   }
   uint64_t size = 0;
   if (!os.FileSize(target, &size)) return gated ? GateVerdict::WrongVersion : GateVerdict::AsToday;
@@ -185,7 +186,7 @@ bool GateVersions(platform::Window dialog, bool overwriteOnly) {
     if (item.kind == Data || record == nullptr || !ItemTarget(item, target)) continue;
     int base = -1;
     const GateVerdict verdict = JudgeItem(item, target, overwriteOnly, *record, &base);
-    if (Observer) Observer->OnItemGated(i, target, verdict, base);
+    if (Observer) Observer->OnItemGated(i, target, verdict, *record, base);
     if (verdict == GateVerdict::WrongVersion) {
       char text[kMessageField];
       std::snprintf(text, sizeof text, kMsgWrongVersionFormat, item.path);
@@ -206,7 +207,7 @@ bool GateVersions(platform::Window dialog, bool overwriteOnly) {
 uint64_t ItemShare(int i, bool overwriteOnly) {
   platform::Platform& os = platform::Os();
   const UpdateItem& item = Tables.Items[i];
-  if (Gates[i].verdict == GateVerdict::AlreadyNew) return 0;
+  if (Gates[i].verdict == GateVerdict::AlreadyNew || Gates[i].verdict == GateVerdict::LeftNewer) return 0;
   if (Gates[i].verdict == GateVerdict::Patch) return Gates[i].target->newSize;
   char target[kNameField];
   if (!ItemTarget(item, target)) return 0;
@@ -262,7 +263,8 @@ bool ApplyUpdateItems(platform::Window dialog, bool overwriteOnly) {
     ItemAction action = DecideItem(item.kind, overwriteOnly, attributes);
     if (Observer) Observer->OnItemDecided(i, target, action);
     // A target already new is left as it is, times and attributes too.
-    if (action == ItemAction::Skip || Gates[i].verdict == GateVerdict::AlreadyNew) {
+    if (action == ItemAction::Skip || Gates[i].verdict == GateVerdict::AlreadyNew ||
+        Gates[i].verdict == GateVerdict::LeftNewer) {
       Progress.EndItem();
       continue;
     }

@@ -46,6 +46,7 @@ bool SpaceIsShort(uint32_t required, uint64_t freeBytes, uint64_t* shortfall);
 enum class GateVerdict {
   AsToday,       // written as without patches (the whole member)
   AlreadyNew,    // holds the new content: left untouched, times and all
+  LeftNewer,     // a u target later than a member carried only as patches: left
   Patch,         // holds a known old content: patched
   WrongVersion,  // holds something else, or lacks a file only a patch makes
 };

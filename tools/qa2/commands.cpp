@@ -162,10 +162,12 @@ const std::vector<Command>& Commands() {
        "Actions: new, replace, replace-newer (the installed file is later), rewrite\n"
        "(d: the player's file written back), keep (d: it cannot be), keep-newer\n"
        "(u: the installed file is later), skip-absent (o or OverwriteOnly),\n"
+       "patch (a known old version patched), already-new (left untouched),\n"
+       "wrong-version (neither: the update stops before writing anything),\n"
        "other-mode, fail (why says how), member-missing, disc-missing (not on the\n"
        "disc), wait-disc (the disc is in no --cdrom drive), not-reached (after a\n"
        "stop).\n"
-       "writes is true for new, replace, replace-newer and rewrite.\n"
+       "writes is true for new, replace, replace-newer, rewrite and patch.\n"
        "Exit: 0 the preview ran (whatever it predicts), 1 an unreadable UPDATE.EXE,\n"
        "2 wrong arguments or a folder file that cannot be a member, 3 a file or\n"
        "folder could not be read.",

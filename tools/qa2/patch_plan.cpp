@@ -215,7 +215,8 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     }
   }
   BuildReport report;
-  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+  // Kept by the builder past this function, for writing stored members.
+  OpenMember open = [paths](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
   if (!builder->Prepare(specs, open, spool, buildOptions, &report))
     return ReportBuildFailure(command, report, paths, error);
 

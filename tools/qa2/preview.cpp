@@ -53,6 +53,9 @@ class Recorder : public ProcedureObserver {
     bool extracted = false;
     ExtractOutcome outcome;
     uint64_t memberTime = 0;
+    bool gated = false;
+    GateVerdict verdict = GateVerdict::AsToday;
+    std::string gateTarget, patch;
   };
   struct Copy {
     bool started = false, done = false, fits = true;
@@ -71,6 +74,13 @@ class Recorder : public ProcedureObserver {
     item.target = target ? target : "";
     item.action = action;
     if (target) item.before = os_.files().Look(target);
+  }
+  void OnItemGated(int index, const char* target, GateVerdict verdict, const PatchTarget& record, int base) override {
+    Item& item = items[index];
+    item.gated = true;
+    item.verdict = verdict;
+    item.gateTarget = target;
+    if (base >= 0) item.patch = record.bases[size_t(base)].patch;
   }
   void OnItemRewritten(int index, const char*, RewriteResult result) override {
     items[index].rewritten = true;
@@ -214,6 +224,14 @@ class Builder {
     const UpdateItem& u = Tables.Items[e.index];
     const std::string member = U(u.path + u.nameOffset);
     auto it = rec_.items.find(e.index);
+    if (it != rec_.items.end() && it->second.gated && it->second.verdict == GateVerdict::WrongVersion) {
+      PreviewFile f = Line(e, it->second.gateTarget);
+      f.action = "wrong-version";
+      f.why = "the installed file is neither the new version of member " + member +
+              " nor one the update's patches start from; the update stops before writing anything";
+      report_.files.push_back(f);
+      return;
+    }
     if (it == rec_.items.end() || !it->second.decided) {
       PreviewFile f = Line(e, JoinTarget(u.kind == Data ? Updater.DataPath : Updater.InstPath,
                                          Updater.DataFolder, u.path));
@@ -227,6 +245,14 @@ class Builder {
     if (item.target.empty()) {
       f.action = "fail";
       f.why = "the target's path is longer than 259 bytes; the update stops";
+    } else if (item.gated && item.verdict == GateVerdict::AlreadyNew && item.action != ItemAction::Skip) {
+      f.action = "already-new";
+      f.why = "the installed file is already the new version of member " + member +
+              " (same size and SHA-256); it is left untouched, its times and attributes too";
+    } else if (item.gated && item.verdict == GateVerdict::LeftNewer && item.action != ItemAction::Skip) {
+      f.action = "keep-newer";
+      f.why = "u entry: the installed file (" + Time(item.before.time) + ") is later than member " + member +
+              ", which the update carries only as patches";
     } else if (item.action == ItemAction::Skip) {
       f.action = "skip-absent";
       f.why = std::string(item.before.folder ? "a folder is there, not a file" : "no file is installed there") +
@@ -255,7 +281,12 @@ class Builder {
       case ExtractStatus::Written:
         f->writes = true;
         f->bytes = os_.files().Look(item.target).size;
-        if (!existed) {
+        if (item.gated && item.verdict == GateVerdict::Patch) {
+          f->action = "patch";
+          f->why = "the installed file is the " + std::to_string(item.before.size) +
+                   "-byte version that patch " + U(item.patch) + " starts from; it is patched to the new version of member " +
+                   member + readOnly;
+        } else if (!existed) {
           f->action = "new";
           f->why = prefix + "no file is installed there; member " + member + " is written";
         } else if (item.before.time > item.memberTime) {

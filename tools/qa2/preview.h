@@ -30,6 +30,10 @@ struct PreviewOptions {
 //   rewrite        a d entry's file kept, written back with its own bytes
 //   keep           a d entry's file kept, its rewrite fails (read-only)
 //   keep-newer     a u entry left alone: the installed file is later
+//   patch          a known old version patched to the new one
+//   already-new    the installed file is the new version: left untouched
+//   wrong-version  neither a known old version nor the new one: the update
+//                  stops before writing anything (exit code 0)
 //   skip-absent    an o entry (or OverwriteOnly) with no file installed
 //   other-mode     the entry names another install mode
 //   fail           the write fails (why says how); the update stops there
