@@ -62,6 +62,62 @@ asan_qa2=$root/build-asan/tools/qa2
 [ -x "$asan_qa2" ] || asan_qa2=$qa2
 ASAN_OPTIONS=detect_leaks=1 "$py" tests/qa2/exe_cases.py "$asan_qa2" samples/update "$work/cases"
 
+echo "--- patches"
+# Two released versions and a new one, made here: the update ships patches
+# against both, reads back, and each base is patched to the new files by
+# qa2's extraction (the updater's own applying code).
+"$py" - "$work/p" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+def noise(seed, n):
+    return bytearray(random.Random(seed).randbytes(n))
+v1 = {"GAME.EXE": noise(1, 600000), "DATA.PAK": noise(2, 3000000)}
+v2 = {k: bytearray(v) for k, v in v1.items()}
+v2["GAME.EXE"][100:104] = b"1.01"
+new = {k: bytearray(v) for k, v in v2.items()}
+new["GAME.EXE"][100:104] = b"2.00"
+for i in range(0, len(new["GAME.EXE"]), 4096):  # addresses moved throughout
+    new["GAME.EXE"][i] ^= 1
+new["DATA.PAK"][1000000:1000000] = noise(3, 50000)  # an asset grown
+for folder, files in (("v1", v1), ("v2", v2), ("update", new)):
+    os.makedirs(os.path.join(root, folder))
+    for name, data in files.items():
+        open(os.path.join(root, folder, name), "wb").write(data)
+ini = "[SETUP]\r\nCompanyName=Q\r\nGameTitle=T\r\nGameClass=C\r\nGameDir=D\r\nUpdaterVersion=2\r\n" \
+      "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=u,DATA.PAK\r\n"
+open(os.path.join(root, "update", "UPDATE.INI"), "w", newline="").write(ini)
+PY
+p=$work/p
+stub=$win32/updater/UPDATE.EXE
+"$qa2" build --stub "$stub" "$p/update" "$work/WHOLE.EXE" >"$work/whole"
+"$qa2" build --stub "$stub" -j 1 "$p/update" "$work/PATCH.EXE" --base "$p/v1" --base "$p/v2" >"$work/out"
+grep -q "GAME.EXE: whole .*kept patches only" "$work/out" || fail "GAME.EXE not patched: $(cat "$work/out")"
+"$qa2" build --stub "$stub" -j 2 "$p/update" "$work/PATCH-J2.EXE" --base "$p/v1" --base "$p/v2" >/dev/null
+cmp "$work/PATCH.EXE" "$work/PATCH-J2.EXE"
+whole=$(sed -n 's/.*archive \([0-9]*\) bytes$/\1/p' "$work/whole")
+patched=$(sed -n 's/.*archive \([0-9]*\) bytes$/\1/p' "$work/out")
+[ "$patched" -lt $((whole / 10)) ] || fail "the patched archive is $patched bytes, the whole one $whole"
+echo "archive $whole bytes whole, $patched with patches"
+"$qa2" list "$work/PATCH.EXE" | grep -q "from 600000 B: patch QA2\$P" || fail "list shows no patch"
+"$qa2" verify "$work/PATCH.EXE" --base "$p/v1" --base "$p/v2" | grep -c ": ok$" | grep -qx 3 ||
+  fail "verify --base did not apply the three patches"
+for v in v1 v2; do
+  mkdir "$work/x-$v"
+  "$qa2" extract "$work/PATCH.EXE" -C "$work/x-$v" --base "$p/$v" >/dev/null
+  cmp "$work/x-$v/GAME.EXE" "$p/update/GAME.EXE"
+  cmp "$work/x-$v/DATA.PAK" "$p/update/DATA.PAK"
+done
+mkdir "$work/x-none"
+expect_refusal 1 "carried only as patches" "$qa2" extract "$work/PATCH.EXE" -C "$work/x-none" --base "$p/update"
+expect_refusal 2 "cannot apply patches" "$qa2" build --stub "$win32/e2e/driver.exe" "$p/update" "$work/NO.EXE" --base "$p/v1"
+expect_refusal 2 "go with --base" "$qa2" build --stub "$stub" "$p/update" "$work/NO.EXE" --gate
+cp "$p/v1/GAME.EXE" "$p/update/qa2\$x.dat"
+expect_refusal 2 "are the archive's own" "$qa2" build --stub "$stub" "$p/update" "$work/NO.EXE"
+rm "$p/update/qa2\$x.dat"
+cp "$p/v1/GAME.EXE" "$p/v1/game.exe"
+expect_refusal 2 "are one name to Windows" "$qa2" build --stub "$stub" "$p/update" "$work/NO.EXE" --base "$p/v1"
+rm "$p/v1/game.exe"
+
 echo "--- signing"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
   -subj "/CN=qa2 test signer" 2>/dev/null
@@ -113,5 +169,8 @@ else
     "$(zpath "$jp")" "$(zpath "$work/JP-WINE.EXE")" >/dev/null
   cmp "$work/JP.EXE" "$work/JP-WINE.EXE"
   "$qa2" list "$work/JP.EXE" | grep -q "説明.TXT" || fail "the Japanese member is missing"
+  "$wine_run" "$winbuild/tools/qa2.exe" build --stub "$(zpath "$stub")" -j 1 "$(zpath "$p/update")" \
+    "$(zpath "$work/PATCH-WINE.EXE")" --base "$(zpath "$p/v1")" --base "$(zpath "$p/v2")" >/dev/null
+  cmp "$work/PATCH.EXE" "$work/PATCH-WINE.EXE"
 fi
 echo "qa2 build: all checks passed"

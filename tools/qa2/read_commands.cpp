@@ -13,6 +13,7 @@
 #include "tools/qa2/cp932.h"
 #include "tools/qa2/display_width.h"
 #include "tools/qa2/member_names.h"
+#include "tools/qa2/patch_read.h"
 #include "tools/qa2/exe_input.h"
 #include "tools/pe/pe_image.h"
 
@@ -59,6 +60,56 @@ std::string DisplayName(const ArchiveEntry& e) {
   return Cp932ToShown(MemberNameBytes(e), Shown::Name);
 }
 
+// The patch table and its patches: every patch a member of the archive,
+// made for the sizes the table gives; with --base, applied to the base file
+// of its version and checked against the new version's SHA-256.
+int VerifyPatches(const std::string& path, const LoadedArchive& a, const std::vector<std::string>& bases) {
+  std::vector<PatchTarget> table;
+  if (!ReadPatchTable(*a.archive, a.image, a.size, &table)) {
+    Fail("verify", kExitBadArchive, path + ": its patch table " + kPatchTableName + " is malformed");
+    return 1;
+  }
+  int faults = 0;
+  BaseFiles baseFiles(bases);
+  for (const PatchTarget& t : table) {
+    const std::string shown = platform::Cp932ToUtf8(t.name);
+    const bool whole = FindArchiveMember(*a.archive, t.name, nullptr) >= 0;
+    for (const PatchBase& b : t.bases) {
+      const std::string from = shown + " from " + std::to_string(b.size) + " B";
+      if (!b.patch[0]) {
+        if (!whole) {
+          ++faults;
+          Fail("verify", kExitBadArchive, path + ": " + from + ": neither a patch nor the whole member");
+        }
+        continue;
+      }
+      const int32_t index = FindArchiveMember(*a.archive, b.patch, nullptr);
+      if (index < 0) {
+        ++faults;
+        Fail("verify", kExitBadArchive, path + ": " + from + ": no patch member " + platform::Cp932ToUtf8(b.patch));
+        continue;
+      }
+      const std::string oldPath = baseFiles.Find(b.size, b.hash);
+      if (oldPath.empty()) {
+        std::printf("%s: patch %s: %llu B -> %llu B%s\n", shown.c_str(), platform::Cp932ToUtf8(b.patch).c_str(),
+                    (unsigned long long)b.size, (unsigned long long)t.newSize,
+                    bases.empty() ? "" : " (no --base file holds that version: not applied)");
+        continue;
+      }
+      const std::string error = ApplyArchivePatch(*a.archive, a.image, a.size, t, b, oldPath, nullptr);
+      if (!error.empty()) {
+        ++faults;
+        Fail("verify", kExitBadArchive, path + ": " + from + " (" + oldPath + "): " + error);
+      } else {
+        std::printf("%s: patch %s: %llu B -> %llu B, applied to %s: ok\n", shown.c_str(),
+                    platform::Cp932ToUtf8(b.patch).c_str(), (unsigned long long)b.size,
+                    (unsigned long long)t.newSize, oldPath.c_str());
+      }
+    }
+  }
+  return faults;
+}
+
 }  // namespace
 
 int RunList(const std::vector<std::string>& args) {
@@ -74,15 +125,21 @@ int RunList(const std::vector<std::string>& args) {
                 e.IsCompressed() ? "compressed" : "stored", e.fileSize, e.storedSize,
                 FormatFileTime(e.fileTime).c_str());
   }
+  std::vector<PatchTarget> table;
+  if (!ReadPatchTable(*a.archive, a.image, a.size, &table))
+    return Fail("list", kExitBadArchive, args[0] + ": its patch table " + kPatchTableName + " is malformed");
+  PrintPatchTable(table);
   return kExitOk;
 }
 
 int RunExtract(const std::vector<std::string>& args) {
   std::string archivePath, folder;
-  std::vector<std::string> names;
+  std::vector<std::string> names, bases;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-C" && i + 1 < args.size()) {
       folder = args[++i];
+    } else if (args[i] == "--base" && i + 1 < args.size()) {
+      bases.push_back(args[++i]);
     } else if (archivePath.empty()) {
       archivePath = args[i];
     } else {
@@ -90,22 +147,40 @@ int RunExtract(const std::vector<std::string>& args) {
     }
   }
   if (archivePath.empty() || folder.empty())
-    return Fail("extract", kExitUsage, "expects ARCHIVE -C DIR [NAME...] (see qa2 extract --help)");
+    return Fail("extract", kExitUsage, "expects ARCHIVE -C DIR [--base DIR]... [NAME...] (see qa2 extract --help)");
   LoadedArchive a;
   if (int rc = Load("extract", archivePath, &a)) return rc;
   if (platform::Os().GetFileAttributes(folder.c_str()) == platform::kInvalidAttributes)
     return Fail("extract", kExitIo, "no folder " + folder);
+  std::vector<PatchTarget> table;
+  if (!ReadPatchTable(*a.archive, a.image, a.size, &table))
+    return Fail("extract", kExitBadArchive, archivePath + ": its patch table " + kPatchTableName + " is malformed");
+  // With --base, the members carried only as patches are made from the
+  // base's files; the patches themselves are not written.
+  std::vector<const PatchTarget*> patchOnly;
+  for (const PatchTarget& t : table)
+    if (FindArchiveMember(*a.archive, t.name, nullptr) < 0) patchOnly.push_back(&t);
 
   std::vector<uint32_t> chosen;
   if (names.empty()) {
     for (uint32_t i = 0; i < a.archive->entryCount(); ++i) {
       // A later entry with an earlier one's name is never reached by name.
-      if (FindArchiveMember(*a.archive, a.archive->entry(i).name, nullptr) == int32_t(i))
+      if (FindArchiveMember(*a.archive, a.archive->entry(i).name, nullptr) == int32_t(i) &&
+          (bases.empty() || !IsReservedMemberName(a.archive->entry(i).name)))
         chosen.push_back(i);
     }
   }
+  std::vector<const PatchTarget*> patched = names.empty() && !bases.empty() ? patchOnly
+                                                                            : std::vector<const PatchTarget*>();
   int rc = kExitOk;
   for (const std::string& name : names) {
+    const PatchTarget* record = nullptr;
+    for (const PatchTarget* t : patchOnly)
+      if (ArchiveNamesEqual(t->name, name.c_str()) || platform::Cp932ToUtf8(t->name) == name) record = t;
+    if (record && !bases.empty()) {
+      patched.push_back(record);
+      continue;
+    }
     int32_t index = -1;
     for (uint32_t i = 0; i < a.archive->entryCount() && index < 0; ++i)
       if (DisplayName(a.archive->entry(i)) == name ||
@@ -151,11 +226,57 @@ int RunExtract(const std::vector<std::string>& args) {
         break;
     }
   }
+  BaseFiles baseFiles(bases);
+  for (const PatchTarget* t : patched) {
+    const std::string shown = platform::Cp932ToUtf8(t->name);
+    std::string fileName;
+    const std::string unsafe = UnsafeMemberNameReason(t->name, &fileName);
+    if (!unsafe.empty()) {
+      rc = Fail("extract", kExitBadArchive, "patched member '" + shown + "' not extracted: " + unsafe);
+      continue;
+    }
+    const PatchBase* base = nullptr;
+    std::string oldPath;
+    for (const PatchBase& b : t->bases) {
+      if (base || !b.patch[0]) continue;
+      oldPath = baseFiles.Find(b.size, b.hash);
+      if (!oldPath.empty()) base = &b;
+    }
+    if (!base) {
+      rc = Fail("extract", kExitBadArchive,
+                shown + ": carried only as patches, and no --base file is a version they start from");
+      continue;
+    }
+    const std::string dest = folder + "/" + fileName;
+    std::unique_ptr<platform::ReplacementFile> file = platform::Os().BeginReplacement(dest.c_str());
+    if (!file) {
+      rc = Fail("extract", kExitIo, dest + ": cannot write");
+      continue;
+    }
+    bool writeFailed = false;
+    const std::string error = ApplyArchivePatch(*a.archive, a.image, a.size, *t, *base, oldPath,
+                                                [&](const uint8_t* data, size_t size) {
+                                                  writeFailed = !file->Write(data, uint32_t(size));
+                                                  return !writeFailed;
+                                                });
+    if (writeFailed || (error.empty() && !file->Commit(&t->fileTime))) {
+      rc = Fail("extract", kExitIo, dest + ": cannot write");
+    } else if (!error.empty()) {
+      rc = Fail("extract", kExitBadArchive, shown + " from " + oldPath + ": " + error);
+    } else {
+      std::printf("%s (patched from %s)\n", dest.c_str(), oldPath.c_str());
+    }
+  }
   return rc;
 }
 
-int RunVerify(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Fail("verify", kExitUsage, "expects ARCHIVE (see qa2 verify --help)");
+int RunVerify(const std::vector<std::string>& given) {
+  std::vector<std::string> args, bases;
+  for (size_t i = 0; i < given.size(); ++i) {
+    if (given[i] == "--base" && i + 1 < given.size()) bases.push_back(given[++i]);
+    else args.push_back(given[i]);
+  }
+  if (args.size() != 1) return Fail("verify", kExitUsage, "expects ARCHIVE [--base DIR]... (see qa2 verify --help)");
   LoadedArchive a;
   if (int rc = Load("verify", args[0], &a)) return rc;
   const UpdateArchive& archive = *a.archive;
@@ -198,6 +319,7 @@ int RunVerify(const std::vector<std::string>& args) {
     }
     offset += AlignedStoredSize(e.storedSize);
   }
+  faults += VerifyPatches(args[0], a, bases);
   if (faults) return kExitBadArchive;
   std::printf("%s: ok, %u members\n", args[0].c_str(), archive.entryCount());
   return kExitOk;
