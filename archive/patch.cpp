@@ -187,7 +187,8 @@ int ReadNumber(PatchReader& in, uint64_t* value) {
 // patch of code do not each reach the file.
 class OldWindow {
  public:
-  explicit OldWindow(const PatchOldReader& read) : read_(read), buffer_(kOldWindow) {}
+  OldWindow(const PatchOldReader& read, uint64_t oldSize)
+      : read_(read), buffer_(size_t(std::min<uint64_t>(std::max<uint64_t>(oldSize, 1), kOldWindow))) {}
   bool Get(uint64_t offset, uint64_t oldSize, uint8_t* out, size_t size) {
     while (size > 0) {
       if (offset < start_ || offset >= start_ + have_) {
@@ -225,8 +226,8 @@ PatchError ApplyPatch(const PatchSource& patch, uint64_t oldSize, uint64_t newSi
       LoadLE64(header + 12) != newSize)
     return PatchError::BadHeader;
 
-  OldWindow window(old);
-  std::vector<uint8_t> out(kOutPiece);
+  OldWindow window(old, oldSize);
+  std::vector<uint8_t> out(size_t(std::min<uint64_t>(std::max<uint64_t>(newSize, 1), kOutPiece)));
   size_t filled = 0;
   Sha256 sha;
   auto flush = [&] {

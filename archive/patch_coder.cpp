@@ -44,9 +44,7 @@ uint64_t MatchLength(const uint8_t* a, const uint8_t* b, uint64_t limit) {
 
 class Emitter {
  public:
-  Emitter(const std::function<bool(const uint8_t*, size_t)>& out, PatchStats* stats) : out_(out), stats_(stats) {
-    buffer_.reserve(kPiece);
-  }
+  Emitter(const std::function<bool(const uint8_t*, size_t)>& out, PatchStats* stats) : out_(out), stats_(stats) {}
   bool Header(uint64_t oldSize, uint64_t newSize) {
     uint8_t h[kPatchHeaderSize];
     std::memcpy(h, kPatchMagic, 4);

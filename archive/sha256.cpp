@@ -55,8 +55,9 @@ void Sha256::Block(const uint8_t* p) {
 }
 
 void Sha256::Update(const uint8_t* data, size_t size) {
+  if (size == 0) return;
   length_ += size;
-  if (used_ > 0 && size > 0) {
+  if (used_ > 0) {
     const size_t n = std::min(size, sizeof buffer_ - used_);
     std::memcpy(buffer_ + used_, data, n);
     used_ += n;

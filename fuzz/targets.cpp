@@ -8,6 +8,8 @@
 #include "archive/archive.h"
 #include "archive/decoder.h"
 #include "archive/encoder.h"
+#include "archive/patch.h"
+#include "archive/patch_coder.h"
 #include "archive/stream_compressor.h"
 #include "tests/support/forwarding_platform.h"
 #include "tools/pe/pe_image.h"
@@ -212,5 +214,78 @@ int FuzzStubWriter(const uint8_t* data, size_t size) {
   Check(pe::ParsePe(out.data(), out.size(), &image, &why));
   Check(pe::Load32(out.data() + image.checksumOffset) ==
         pe::ComputeChecksum(out.data(), out.size(), image.checksumOffset));
+  return 0;
+}
+
+int FuzzPatch(const uint8_t* data, size_t size) {
+  // The input as a patch table: refused or parsed, never read past.
+  std::vector<PatchTarget> table;
+  if (ParsePatchTable(data, size, &table))
+    for (const PatchTarget& t : table) Check(std::memchr(t.name, 0, sizeof t.name) != nullptr);
+  if (size < 2) return 0;
+  // The first half is an old file, the rest a patch for it: applied
+  // piecewise, it makes at most the size its header claims.
+  const size_t half = size / 2;
+  const uint8_t* old = data;
+  const uint8_t* rest = data + half;
+  const size_t restSize = size - half;
+  const uint64_t claimed = restSize >= kPatchHeaderSize ? LoadLE64(rest + 12) : 0;
+  if (claimed <= (uint64_t(1) << 22)) {
+    size_t at = 0, made = 0;
+    const size_t piece = 1 + data[0] % 7;
+    PatchSource source = [&](const uint8_t** p, size_t* n) {
+      *n = std::min(piece, restSize - at);
+      *p = rest + at;
+      at += *n;
+      return true;
+    };
+    PatchOldReader reader = [&](uint64_t offset, uint8_t* buffer, size_t n) {
+      Check(offset <= half && n <= half - offset);
+      std::memcpy(buffer, old + offset, n);
+      return true;
+    };
+    const PatchError error = ApplyPatch(source, half, claimed, reader,
+                                        [&](const uint8_t*, size_t n) {
+                                          made += n;
+                                          return true;
+                                        },
+                                        nullptr);
+    Check(made <= claimed && (error != PatchError::None || made == claimed));
+  }
+  // And the rest made from the old half, then applied: the same bytes.
+  std::vector<uint8_t> patch, out;
+  Check(MakePatch(old, half, rest, restSize, [&](const uint8_t* p, size_t n) {
+    patch.insert(patch.end(), p, p + n);
+    return true;
+  }));
+  size_t at = 0;
+  PatchSource source = [&](const uint8_t** p, size_t* n) {
+    *n = std::min<size_t>(4096, patch.size() - at);
+    *p = patch.data() + at;
+    at += *n;
+    return true;
+  };
+  PatchOldReader reader = [&](uint64_t offset, uint8_t* buffer, size_t n) {
+    std::memcpy(buffer, old + offset, n);
+    return true;
+  };
+  Check(ApplyPatch(source, half, restSize, reader,
+                   [&](const uint8_t* p, size_t n) {
+                     out.insert(out.end(), p, p + n);
+                     return true;
+                   },
+                   nullptr) == PatchError::None);
+  Check(out.size() == restSize && std::equal(out.begin(), out.end(), rest));
+  return 0;
+}
+
+int FuzzPeReaders(const uint8_t* data, size_t size) {
+  // Arbitrary images: the readers refuse or answer within the input.
+  pe::PeImage image;
+  std::string why;
+  if (pe::LooksLikePe(data, size) && pe::ParsePe(data, size, &image, &why))
+    Check(image.checksumOffset + 4 <= size);
+  size_t offset = 0, length = 0;
+  if (qa2::FindUpdateResource(data, size, &offset, &length, &why)) Check(offset <= size && length <= size - offset);
   return 0;
 }

@@ -32,3 +32,13 @@ int FuzzChunkedDecode(const uint8_t* data, size_t size);
 // gives an image in which the reader finds exactly that archive, with the
 // checksum brought up to date.
 int FuzzStubWriter(const uint8_t* data, size_t size);
+
+// The first half of the input is an old file and the rest a patch for it:
+// applied in pieces it reads only inside the old file and makes at most the
+// size its header claims. The rest is then made from the old half and the
+// patch applied gives it back. The input is also parsed as a patch table.
+int FuzzPatch(const uint8_t* data, size_t size);
+
+// Arbitrary images through the PE readers and the resource lookup of
+// qa2's reading commands: refused, or answered within the input.
+int FuzzPeReaders(const uint8_t* data, size_t size);

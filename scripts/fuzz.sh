@@ -18,7 +18,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQA_FUZZ=ON -DQA_BUILD_TESTS=OFF -DQA_BUILD_TOOLS=OFF >/dev/null
-targets=(decoder chunked archive roundtrip stub)
+targets=(decoder chunked archive roundtrip stub patch pe)
 build_targets=()
 for t in "${targets[@]}"; do build_targets+=("fuzz_$t" "replay_$t"); done
 cmake --build build-fuzz -j "$jobs" --target "${build_targets[@]}"

@@ -9,8 +9,10 @@ namespace {
 
 std::string Digest(const std::string& text, size_t piece) {
   Sha256 sha;
-  for (size_t at = 0; at < text.size(); at += piece)
+  for (size_t at = 0; at < text.size(); at += piece) {
     sha.Update(reinterpret_cast<const uint8_t*>(text.data()) + at, std::min(piece, text.size() - at));
+    sha.Update(nullptr, 0);  // an empty piece changes nothing
+  }
   return sha.HexDigest();
 }
 

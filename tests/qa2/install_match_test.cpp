@@ -68,3 +68,28 @@ TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) 
 }
 
 }  // namespace
+
+namespace {
+
+// With --base: an installed target that is a base's version or the new one
+// passes; anything else is named, as the version gate would refuse it.
+TEST(InstallMatchTest, InstalledVersionMustBeABaseOrTheNewOne) {
+  TempFolder update, install, base;
+  fs::copy(kSource / "samples/installation", fs::u8path(install.path()), fs::copy_options::recursive);
+  Write(fs::u8path(update / "UPDATE.INI"),
+        "[SETUP]\r\nCompanyName=tavrin\r\nGameTitle=T\r\nGameClass=C\r\nGameDir=HOSHI\r\n[UPDATE]\r\n"
+        "UpdateFile00=GAME.EXE\r\nUpdateFile01=PATCH.DAT\r\nUpdateFile02=README.TXT\r\n");
+  fs::copy(fs::u8path(install / "GAME.EXE"), fs::u8path(base / "game.exe"));  // a base's, by another case
+  fs::copy(fs::u8path(install / "PATCH.DAT"), fs::u8path(update / "PATCH.DAT"));  // already new
+  Write(fs::u8path(update / "GAME.EXE"), "new game");
+  Write(fs::u8path(update / "README.TXT"), "new readme");
+  Write(fs::u8path(base / "README.TXT"), "another readme");
+  qa2::InstallMatchOptions options;
+  options.bases = {base.path()};
+  const std::string out = test_support::CapturedOutput(
+      [&](std::FILE* f) { qa2::CheckUpdateAgainstInstallation(update.path(), install.path(), options, f); });
+  EXPECT_EQ(test_support::Count(out, "is neither the new version nor any --base's"), 1) << out;
+  EXPECT_NE(out.find("UpdateFile02: the installation's 'README.TXT'"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // qa2 preview: the updater's own run on the overlay, against small
 // installations built here; each outcome a file line can carry, the waits,
 // and a folder on disk that never changes.
+#include "tools/qa2/patch_plan.h"
 #include "tools/qa2/preview.h"
 
 #include <gtest/gtest.h>
@@ -224,7 +225,7 @@ TEST_F(PreviewTest, AFolderPreviewsAsTheUpdaterBuiltFromIt) {
       "[UPDATE]\r\nUpdateFile00=a.dat\r\n");
   Put("update/A.DAT", "from the folder");
   qa2::FolderArchive archive;
-  ASSERT_EQ(archive.Build("preview", (root / "update").u8string()), 0);
+  ASSERT_EQ(archive.Build("preview", (root / "update").u8string(), qa2::PatchPlanOptions(), false), 0);
   before = Snapshot(root);
   PreviewReport r = qa2::RunPreview(options, archive.data(), archive.size());
   EXPECT_EQ(Actions(r), "UpdateFile00 new writes\n");

@@ -1,4 +1,4 @@
-// qa2 check [UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR]]
+// qa2 check [UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR] [--base DIR]...]
 #include <cstdio>
 
 #include "tools/qa2/check.h"
@@ -23,7 +23,7 @@ int RunCheck(const std::vector<std::string>& args) {
   InstallMatchOptions match;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--mode" || a == "--inst-path" || a == "--data") {
+    if (a == "--mode" || a == "--inst-path" || a == "--data" || a == "--base") {
       if (i + 1 >= args.size()) return Fail("check", kExitUsage, a + " needs a value (see qa2 check --help)");
       const std::string& v = args[++i];
       if (a == "--mode") {
@@ -34,6 +34,8 @@ int RunCheck(const std::vector<std::string>& args) {
         if (!platform::Utf8ToCp932(v, &match.instPath) || match.instPath.size() < 3 || match.instPath[1] != ':' ||
             match.instPath[2] != '\\')
           return Fail("check", kExitUsage, "--inst-path needs a Windows path with a drive letter (C:\\Games\\X)");
+      } else if (a == "--base") {
+        match.bases.push_back(v);
       } else {
         match.dataFolder = v;
       }
@@ -53,8 +55,9 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   if (dir.empty() && !haveInstall)
     return Fail("check", kExitUsage, "expects UPDATE_DIR or --install DIR (see qa2 check --help)");
-  if ((match.mode || !match.instPath.empty() || !match.dataFolder.empty()) && (dir.empty() || !haveInstall))
-    return Fail("check", kExitUsage, "--mode, --inst-path and --data check UPDATE_DIR against --install DIR");
+  if ((match.mode || !match.instPath.empty() || !match.dataFolder.empty() || !match.bases.empty()) &&
+      (dir.empty() || !haveInstall))
+    return Fail("check", kExitUsage, "--mode, --inst-path, --data and --base check UPDATE_DIR against --install DIR");
 
   int errors = 0, warnings = 0;
   bool unreadable = false;

@@ -1,6 +1,10 @@
 #include "tools/qa2/check_support.h"
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "archive/sha256.h"
 
 #include "platform/codepage.h"
 #include "platform/name_fold.h"
@@ -97,6 +101,34 @@ std::string See(const char* anchor) { return std::string(" (see ") + anchor + ")
 }  // namespace qa2
 
 namespace qa2 {
+
+bool FileContent::operator==(const FileContent& o) const {
+  return size == o.size && std::memcmp(hash, o.hash, sizeof hash) == 0;
+}
+
+bool ReadFileContent(const std::string& path, FileContent* content, std::string* error) {
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + path + ": " + platform::LastErrorText();
+    return false;
+  }
+  std::vector<uint8_t> buffer(size_t(1) << 20);
+  Sha256 sha;
+  content->size = 0;
+  while (in) {
+    in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(buffer.size()));
+    const size_t got = size_t(in.gcount());
+    sha.Update(buffer.data(), got);
+    content->size += got;
+  }
+  if (in.bad()) {
+    *error = "cannot read " + path + ": " + platform::LastErrorText();
+    return false;
+  }
+  sha.Digest(content->hash);
+  content->path = path;
+  return true;
+}
 
 std::filesystem::path ResolveWindowsPath(const std::filesystem::path& root, const std::string& relative,
                                          std::string* twins) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -75,5 +76,15 @@ namespace qa2 {
 // is empty.
 std::filesystem::path ResolveWindowsPath(const std::filesystem::path& root, const std::string& relative,
                                          std::string* twins);
+
+// A file's content as patches name it: its size and SHA-256.
+struct FileContent {
+  uint64_t size = 0;
+  uint8_t hash[32] = {};
+  std::string path;  // one file that holds it (UTF-8)
+  bool operator==(const FileContent& o) const;
+};
+// False with *error when the file cannot be read.
+bool ReadFileContent(const std::string& path, FileContent* content, std::string* error);
 
 }  // namespace qa2

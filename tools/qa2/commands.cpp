@@ -18,9 +18,12 @@ const std::vector<Command>& Commands() {
        "Lists the members in directory order: name, stored or compressed, size,\n"
        "stored size and time (UTC). Names are shown in UTF-8; a byte that is no\n"
        "printable character shows as \\xNN and a backslash as \\\\. Columns are\n"
-       "aligned by display width (a full-width character takes two columns).",
+       "aligned by display width (a full-width character takes two columns).\n"
+       "An update built with --base also lists its patch table: per member its new\n"
+       "size and, per earlier version, that version's size and the patch member\n"
+       "(or the whole member) that makes the new one.",
        RunList},
-      {"extract", "ARCHIVE -C DIR [NAME...]",
+      {"extract", "ARCHIVE -C DIR [--base DIR]... [NAME...]",
        "Extracts the named members (all when none is named) into DIR, which must\n"
        "exist, with their file times. Names are matched without regard to case;\n"
        "files are written under their UTF-8 names.\n"
@@ -28,13 +31,23 @@ const std::vector<Command>& Commands() {
        "Windows file name (a folder or drive part, '/', '\\', ':', '.' or '..', a\n"
        "control character, a device name such as CON or COM1, no code page 932\n"
        "form) is refused and named on stderr; the other members are still\n"
-       "extracted, and the exit code is 1.",
+       "extracted, and the exit code is 1.\n"
+       "--base DIR (repeatable): a folder holding an earlier version (an\n"
+       "installation as it lies on disk). The members an update carries only as\n"
+       "patches are then made from the files there whose size and SHA-256 match,\n"
+       "with the updater's own code, and written under their member names; the\n"
+       "patches themselves are not written. A member no file there can be\n"
+       "patched from is named on stderr and the exit code is 1.",
        RunExtract},
-      {"verify", "ARCHIVE",
+      {"verify", "ARCHIVE [--base DIR]...",
        "Checks that the archive is well formed and that every member decodes to\n"
        "exactly its size, and that every name can be a Windows file name. Prints\n"
        "each fault, naming the member, on stderr. A member that claims more bytes\n"
-       "than its stream can decode to is refused before any memory is sized.",
+       "than its stream can decode to is refused before any memory is sized.\n"
+       "The patch table must parse and name only members the archive has; each\n"
+       "patch is shown (member, old size, new size). With --base DIR (repeatable,\n"
+       "as for extract) each patch whose old version a file there holds is\n"
+       "applied and the result checked against the new version's SHA-256.",
        RunVerify},
       {"decompress", "IN OUT --size N",
        "Decodes one raw compressed stream IN into OUT, which must come to exactly\n"
@@ -56,7 +69,7 @@ const std::vector<Command>& Commands() {
        "beside OUT (the header needs their sizes first), so memory does not grow\n"
        "with the members but the disk holds them twice for a while.",
        RunPack},
-      {"check", "[UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR]]",
+      {"check", "[UPDATE_DIR] [--install DIR [--mode N] [--inst-path WINPATH] [--data DIR] [--base DIR]...]",
        "Checks an update folder as the updater will read it: UPDATE.INI through\n"
        "the updater's own INI reading, list scanner and entry readers, and the\n"
        "files that become the archive's members. Each finding is printed as\n"
@@ -104,7 +117,10 @@ const std::vector<Command>& Commands() {
        "  longer than 259 bytes joined to --inst-path WINPATH (the path and its\n"
        "  length), and the findings on a SETUP.INI the update writes over the\n"
        "  installation's; a note for an o entry (or any under OverwriteOnly) into\n"
-       "  a missing folder, which is skipped.\n"
+       "  a missing folder, which is skipped. With --base DIR (repeatable, the\n"
+       "  earlier versions the update is built against): an error for each\n"
+       "  installed target that is neither a base's version nor the new one,\n"
+       "  which a patched update refuses.\n"
        "Exit: 0 no errors (warnings allowed), 1 errors, 2 wrong arguments, 3 a\n"
        "folder, UPDATE.INI or SETUP.INI could not be read.",
        RunCheck},
@@ -116,7 +132,9 @@ const std::vector<Command>& Commands() {
        "compresses N blocks at once (by default one per core), the stream the\n"
        "same for every N.",
        RunCompress},
-      {"build", "UPDATE_DIR OUT_EXE [--fast] [--force] [--stub FILE] [-j N]",
+      {"build",
+       "UPDATE_DIR OUT_EXE [--fast] [--force] [--stub FILE] [-j N]\n"
+       "             [--base DIR]... [--gate] [--keep-whole NAME]...",
        "Makes an UPDATE.EXE that carries the update folder UPDATE_DIR. The folder\n"
        "is checked first as 'qa2 check' does; errors refuse the build (exit 1)\n"
        "unless --force is given. Every regular file at the folder's top level\n"
@@ -132,11 +150,27 @@ const std::vector<Command>& Commands() {
        "The archive and the result are written to temporary files beside OUT_EXE\n"
        "and read back from there, so memory does not grow with the members.\n"
        "An UPDATE.EXE above 1.5 GiB is refused (exit 1): the 32-bit updater\n"
-       "cannot be started from a larger one.",
+       "cannot be started from a larger one.\n"
+       "--base DIR (repeatable): an installation of an earlier version, as it lies\n"
+       "on disk. Each member that a plain, u or o entry writes is patched from\n"
+       "every distinct content its targets have in the bases (resolved as the\n"
+       "updater resolves them: DataFolder, the entry's path, letter case\n"
+       "ignored); a patch is kept when it is smaller than the member compressed\n"
+       "whole. The whole member is left out when every base holds every target\n"
+       "(or every entry naming it is o, or OverwriteOnly) and every content got\n"
+       "a patch. The updater then checks each patched target before writing\n"
+       "anything: an earlier version is patched, the new one left untouched, any\n"
+       "other refused with \"%s はこのアップデートに対応していないバージョンです\".\n"
+       "--gate checks the whole members' targets that the bases hold too.\n"
+       "--keep-whole NAME keeps member NAME whole, without patches. One line per\n"
+       "member with a base content: whole size, patch sizes, what was kept. A\n"
+       "file whose name begins with QA2$ is refused (those are the archive's own),\n"
+       "as is a stub that cannot apply patches (exit 2).",
        RunBuild},
       {"preview",
        "UPDATE.EXE|UPDATE_DIR --install DIR [--inst-path WINPATH] [--data DIR]\n"
-       "             [--data-path WINPATH] [--mode N] [--cdrom L:=DIR]... [--free BYTES] [--json]",
+       "             [--data-path WINPATH] [--mode N] [--cdrom L:=DIR]... [--free BYTES] [--json]\n"
+       "             [--base DIR]... [--gate] [--keep-whole NAME]... [--fast]",
        "Shows what the updater would do to the installation in DIR, changing\n"
        "nothing on disk: the updater's own start-up and update procedure run on a\n"
        "machine that keeps every write in memory over the real files, looks names\n"
@@ -150,7 +184,8 @@ const std::vector<Command>& Commands() {
        "The player presses 次へ, 次へ, then 完了 and answers every box with OK;\n"
        "another updater or the game running is not considered.\n"
        "Input: an UPDATE.EXE (its resource \"UPDATE\" 102; an archive file as well)\n"
-       "or an update folder (its files as qa2 build would pack them).\n"
+       "or an update folder (its files as qa2 build would pack them; with --base,\n"
+       "--gate, --keep-whole and --fast as qa2 build takes them, its patches).\n"
        "Prints the registry key and values assumed, every box and page (UTF-8),\n"
        "one line per file with its action and why, the bytes to write against the\n"
        "free space, and the exit code. --json prints one object instead:\n"

@@ -30,6 +30,7 @@ constexpr size_t kPathMax = 259;
 constexpr int kModes = 10;
 constexpr char kSeeNames[] = "docs/authoring.md#how-the-installation-is-found";
 constexpr char kSeeEntries[] = "docs/authoring.md#update-entries";
+constexpr char kSeePatches[] = "docs/authoring.md#patches";
 // ファイルの書き込みに失敗しました
 constexpr char kWriteFailedUtf8[] = "\"ファイルの書き込みに失敗しました\"";
 
@@ -141,6 +142,7 @@ class Matcher {
       if (!applies || item.path[0] == '\0') continue;
       const std::string path = item.path;
       CheckFolder(key, value.line, item, dataFolder, overwriteOnly);
+      if (!options_.bases.empty() && item.kind != Data) CheckVersion(key, value.line, item, dataFolder);
       if (!options_.instPath.empty() && item.kind != Data) {
         std::string joined = options_.instPath;
         for (const std::string& part : {dataFolder, path}) {
@@ -199,6 +201,35 @@ class Matcher {
                              "from the disc with a CopyFileXX entry" + See(kSeeEntries));
       return;
     }
+  }
+
+  // A file the installation holds that neither a base nor the update has:
+  // built against these bases, the update's version gate refuses it.
+  void CheckVersion(const char* key, int line, const UpdateItem& item, const std::string& dataFolder) {
+    const std::string target = dataFolder.empty() ? std::string(item.path) : dataFolder + "\\" + item.path;
+    std::string twins, error;
+    std::error_code ec;
+    const fs::path installed = ResolveWindowsPath(fs::u8path(installDir_), target, &twins);
+    FileContent have, other;
+    if (installed.empty() || !fs::is_regular_file(installed, ec) || !ReadFileContent(installed.u8string(), &have, &error))
+      return;
+    fs::path member;
+    if (FindFile(updateDir_, item.path + item.nameOffset, &member) &&
+        ReadFileContent(member.u8string(), &other, &error) && other == have)
+      return;
+    for (const std::string& base : options_.bases) {
+      const fs::path held = ResolveWindowsPath(fs::u8path(base), target, &twins);
+      if (!held.empty() && fs::is_regular_file(held, ec) && ReadFileContent(held.u8string(), &other, &error) &&
+          other == have)
+        return;
+    }
+    char refused[kList];
+    std::snprintf(refused, sizeof refused, kMsgWrongVersionFormat, item.path);
+    findings_.Report("UPDATE.INI", line, Severity::Error,
+                     std::string(key) + ": the installation's " + Quote(target) + " (" + std::to_string(have.size) +
+                         " bytes) is neither the new version nor any --base's, so an update built with these bases " +
+                         "refuses it with \"" + platform::Cp932ToUtf8(refused) + "\" wherever the member travels as " +
+                         "patches (or with --gate); build with its version as a --base too" + See(kSeePatches));
   }
 
   // A SETUP.INI written over the installation's is what the next start of

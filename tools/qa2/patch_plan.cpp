@@ -26,30 +26,7 @@ namespace fs = std::filesystem;
 constexpr size_t kField = 260;
 constexpr size_t kList = 1024;
 
-struct Content {
-  uint64_t size = 0;
-  uint8_t hash[kSha256Size] = {};
-  std::string path;  // one file that holds it (UTF-8)
-  bool operator==(const Content& o) const { return size == o.size && std::memcmp(hash, o.hash, kSha256Size) == 0; }
-};
-
-bool HashFile(const std::string& path, Content* content, std::string* error) {
-  std::unique_ptr<MemberReader> reader = OpenMemberFile(path, error);
-  if (!reader) return false;
-  std::vector<uint8_t> buffer(size_t(1) << 20);
-  Sha256 sha;
-  content->size = 0;
-  for (;;) {
-    size_t got = 0;
-    if (!reader->Read(buffer.data(), buffer.size(), &got, error)) return false;
-    if (got == 0) break;
-    sha.Update(buffer.data(), got);
-    content->size += got;
-  }
-  sha.Digest(content->hash);
-  content->path = path;
-  return true;
-}
+using Content = FileContent;
 
 struct Entry {
   UpdateItem item;
@@ -148,7 +125,7 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     for (const std::string& k : options.keepWhole)
       if (ArchiveNamesEqual(k.c_str(), name.c_str())) plan.patchable = false;
     std::string error;
-    if (!HashFile(folder[i].path, &plan.now, &error)) return Fail(command, kExitIo, error);
+    if (!ReadFileContent(folder[i].path, &plan.now, &error)) return Fail(command, kExitIo, error);
     for (const std::string& base : options.bases) {
       for (const std::string& target : targets) {
         std::string twins;
@@ -161,7 +138,7 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
           continue;
         }
         Content c;
-        if (!HashFile(found.u8string(), &c, &error)) return Fail(command, kExitIo, error);
+        if (!ReadFileContent(found.u8string(), &c, &error)) return Fail(command, kExitIo, error);
         if (c == plan.now || std::find(plan.contents.begin(), plan.contents.end(), c) != plan.contents.end()) continue;
         plan.contents.push_back(c);
       }
@@ -257,7 +234,7 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     const bool dropWhole = kept == plan.contents.size() && (plan.everyTargetHeld || plan.onlyWhereItIs);
     if (dropWhole) keep[plan.member] = false;
     line += kept == 0 ? "; kept whole" : dropWhole ? "; kept patches only" : "; kept patches and whole";
-    std::fprintf(out, "%s\n", line.c_str());
+    if (out) std::fprintf(out, "%s\n", line.c_str());
     patched += kept;
     if (kept > 0 || options.gate) {
       t.flags = kPatchGated;

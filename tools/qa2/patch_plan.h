@@ -22,7 +22,7 @@ struct PatchPlanOptions {
 // the patch table. On success *members lists the archive's members in order,
 // each with a file that holds its bytes (patches and the table in scratch
 // files kept in *scratch), for reading the result back. Prints a line per
-// member with a base content to `out`, warnings to stderr. Returns the exit
+// member with a base content to `out` (unless null), warnings to stderr. Returns the exit
 // code, having printed why when it is not 0.
 int PrepareWithPatches(const char* command, const std::string& updateDir, const std::string& outPath,
                        const PatchPlanOptions& options, const BuildOptions& buildOptions, SpoolFile* spool,

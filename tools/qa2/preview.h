@@ -13,6 +13,8 @@
 
 namespace qa2 {
 
+struct PatchPlanOptions;
+
 struct PreviewOptions {
   std::string install;        // local folder (UTF-8)
   std::string instPath;       // Windows path (UTF-8); empty: C:\Games\<GameDir>
@@ -99,7 +101,9 @@ class FolderArchive {
  public:
   // 0, or the exit code after printing why the folder cannot be read or a
   // name cannot be a member's (as `qa2 COMMAND`).
-  int Build(const char* command, const std::string& dir);
+  // With bases, the members, patches and table `qa2 build --base` (with
+  // --fast when `fast`) would make.
+  int Build(const char* command, const std::string& dir, const PatchPlanOptions& patches, bool fast);
   const uint8_t* data() const { return map_.data(); }
   size_t size() const { return size_t(map_.size()); }
 

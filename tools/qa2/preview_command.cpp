@@ -6,6 +6,7 @@
 #include "tools/pe/pe_image.h"
 #include "tools/qa2/cli.h"
 #include "tools/qa2/exe_input.h"
+#include "tools/qa2/patch_plan.h"
 #include "tools/qa2/preview.h"
 
 namespace qa2 {
@@ -35,7 +36,8 @@ bool IsFolder(const std::string& path) {
 int RunPreviewCommand(const std::vector<std::string>& args) {
   std::string input;
   PreviewOptions options;
-  bool json = false;
+  PatchPlanOptions patches;
+  bool json = false, fast = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string* out) {
@@ -46,6 +48,20 @@ int RunPreviewCommand(const std::vector<std::string>& args) {
     std::string v;
     if (a == "--json") {
       json = true;
+    } else if (a == "--fast") {
+      fast = true;
+    } else if (a == "--gate") {
+      patches.gate = true;
+    } else if (a == "--base" || a == "--keep-whole") {
+      if (!value(&v)) return Fail(kCommand, kExitUsage, a + " needs a value");
+      if (a == "--base") {
+        if (!IsFolder(v)) return Fail(kCommand, kExitIo, "--base " + v + " is not a folder");
+        patches.bases.push_back(v);
+      } else {
+        std::string name;
+        if (!platform::Utf8ToCp932(v, &name)) return Fail(kCommand, kExitUsage, "--keep-whole " + v + ": no code page 932 form");
+        patches.keepWhole.push_back(name);
+      }
     } else if (a == "--install" || a == "--inst-path" || a == "--data" || a == "--data-path") {
       if (!value(&v)) return Fail(kCommand, kExitUsage, a + " needs a value");
       (a == "--install" ? options.install : a == "--inst-path" ? options.instPath
@@ -105,8 +121,12 @@ int RunPreviewCommand(const std::vector<std::string>& args) {
   const uint8_t* archive = nullptr;
   size_t size = 0;
   std::string error;
+  if (!IsFolder(input) && (!patches.bases.empty() || patches.gate || fast || !patches.keepWhole.empty()))
+    return Fail(kCommand, kExitUsage, "--base, --gate, --keep-whole and --fast go with an update folder, as for qa2 build");
+  if (patches.bases.empty() && (patches.gate || !patches.keepWhole.empty()))
+    return Fail(kCommand, kExitUsage, "--gate and --keep-whole go with --base");
   if (IsFolder(input)) {
-    if (int rc = folder.Build(kCommand, input)) return rc;
+    if (int rc = folder.Build(kCommand, input, patches, fast)) return rc;
     archive = folder.data();
     size = folder.size();
   } else {

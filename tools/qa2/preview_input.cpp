@@ -6,22 +6,15 @@
 #include "archive/builder.h"
 #include "tools/qa2/cli.h"
 #include "tools/qa2/member_files.h"
+#include "tools/qa2/patch_plan.h"
 #include "tools/qa2/preview.h"
 
 namespace qa2 {
 
 namespace fs = std::filesystem;
 
-int FolderArchive::Build(const char* command, const std::string& dir) {
-  std::vector<FolderMember> members;
-  if (int rc = CollectMembers(command, dir, true, &members)) return rc;
-  std::vector<MemberSpec> specs;
-  std::vector<std::string> paths;
-  for (const FolderMember& m : members) {
-    specs.push_back(m.member);
-    specs.back().store = true;
-    paths.push_back(m.path);
-  }
+int FolderArchive::Build(const char* command, const std::string& dir, const PatchPlanOptions& patches,
+                         bool fast) {
   // Not beside the folder: a preview writes nothing there.
   std::error_code ec;
   const fs::path temp = fs::temp_directory_path(ec);
@@ -34,9 +27,29 @@ int FolderArchive::Build(const char* command, const std::string& dir) {
   BuildReport report;
   BuildOptions options;
   options.mode = CompressionMode::Fast;
-  OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
-  if (!builder.Prepare(specs, open, &spool, options, &report))
-    return ReportBuildFailure(command, report, paths, error);
+  std::vector<FolderMember> members;
+  std::vector<std::string> paths;
+  std::vector<std::unique_ptr<SpoolFile>> scratch;
+  if (!patches.bases.empty()) {
+    // Which patches the build keeps depends on the compressed sizes: the
+    // members are compressed as the build compresses them.
+    options.mode = fast ? CompressionMode::Fast : CompressionMode::Optimal;
+    if (int rc = PrepareWithPatches(command, dir, near, patches, options, &spool, &builder, &members, &scratch,
+                                    nullptr))
+      return rc;
+    for (const FolderMember& m : members) paths.push_back(m.path);
+  } else {
+    if (int rc = CollectMembers(command, dir, true, &members)) return rc;
+    std::vector<MemberSpec> specs;
+    for (const FolderMember& m : members) {
+      specs.push_back(m.member);
+      specs.back().store = true;
+      paths.push_back(m.path);
+    }
+    OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+    if (!builder.Prepare(specs, open, &spool, options, &report))
+      return ReportBuildFailure(command, report, paths, error);
+  }
   if (!file_.Create(near, "archive", &error)) return Fail(command, kExitIo, error);
   uint64_t at = 0;
   auto put = [&](const uint8_t* data, size_t size) {
