@@ -19,8 +19,15 @@ class Sha256 {
 
  private:
   void Block(const uint8_t* p);
+  void Blocks(const uint8_t* p, size_t blocks);
   uint32_t h_[8];
   uint8_t buffer_[64];
   size_t used_ = 0;
   uint64_t length_ = 0;
 };
+
+// Whether digests are made with the processor's SHA instructions (x86 with
+// the SHA extensions); AllowSha256Instructions(false) makes them portably,
+// for testing both ways. The digests are the same.
+bool Sha256UsesInstructions();
+void AllowSha256Instructions(bool allowed);
