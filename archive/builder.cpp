@@ -339,6 +339,11 @@ bool ArchiveBuilder::Relayout(const std::vector<size_t>& keep, const std::vector
   std::vector<size_t> source;
   std::vector<uint64_t> spoolOffset, storedSize;
   for (size_t i : keep) {
+    const size_t index = members.size();
+    BuildError nameError = CheckMemberName(members_[i].name);
+    if (nameError != BuildError::None) return Fail(report, nameError, index);
+    for (const MemberSpec& earlier : members)
+      if (SameMemberName(earlier.name, members_[i].name)) return Fail(report, BuildError::DuplicateName, index);
     members.push_back(members_[i]);
     flags.push_back(flags_[i]);
     source.push_back(source_[i]);

@@ -118,6 +118,9 @@ class ArchiveBuilder {
   uint64_t size() const { return size_; }
   // Once prepared: the bytes member `i` of the present layout takes.
   uint64_t storedSize(size_t i) const { return storedSize_[i]; }
+  // Once prepared: gives member `i` of the present layout another name (its
+  // bytes stay); the next Relayout checks it.
+  void RenameMember(size_t i, const std::string& name) { members_[i].name = name; }
   // Once prepared: lays the archive out again with only the members `keep`
   // names (indexes into the present layout, in that order), then `extra`
   // (small members given whole, compressed here when that makes them

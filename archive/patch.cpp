@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/name_fold.h"
 #include "platform/platform.h"
+
+extern "C" {
+#include "LzmaDec.h"
+}
 
 bool IsReservedMemberName(const char* name) {
   const size_t n = sizeof kReservedMemberPrefix - 1;
@@ -169,6 +174,118 @@ class PatchReader {
   bool done_ = false, failed_ = false;
 };
 
+void* LzmaAlloc(ISzAllocPtr, size_t size) { return std::malloc(size); }
+void LzmaFree(ISzAllocPtr, void* address) { std::free(address); }
+const ISzAlloc kLzmaAlloc = {LzmaAlloc, LzmaFree};
+
+// A patch member's bytes as the raw patch stream: handed on as they are, or
+// decoded from their LZMA form in pieces.
+class PatchStream {
+ public:
+  explicit PatchStream(const PatchSource& inner) : inner_(inner) { LzmaDec_Construct(&lzma_); }
+  ~PatchStream() { LzmaDec_Free(&lzma_, &kLzmaAlloc); }
+  PatchStream(const PatchStream&) = delete;
+  PatchStream& operator=(const PatchStream&) = delete;
+
+  bool Next(const uint8_t** piece, size_t* size) {
+    if (!started_ && !Start()) return false;
+    if (!packed_) {
+      if (head_.size() > headUsed_) {
+        *piece = head_.data() + headUsed_;
+        *size = head_.size() - headUsed_;
+        headUsed_ = head_.size();
+        return true;
+      }
+      if (innerDone_) {
+        *size = 0;
+        return true;
+      }
+      return inner_(piece, size);
+    }
+    return Decode(piece, size);
+  }
+
+ private:
+  // Takes the first bytes: the magic tells the form.
+  bool Start() {
+    started_ = true;
+    while (head_.size() < kPatchLzmaHeaderSize) {
+      const uint8_t* p;
+      size_t n;
+      if (!inner_(&p, &n)) return false;
+      if (n == 0) {
+        innerDone_ = true;
+        break;
+      }
+      head_.insert(head_.end(), p, p + n);
+    }
+    packed_ = head_.size() >= 4 && std::memcmp(head_.data(), kPatchLzmaMagic, 4) == 0;
+    if (!packed_) return true;
+    if (head_.size() < kPatchLzmaHeaderSize) return false;
+    CLzmaProps props;
+    if (LzmaProps_Decode(&props, head_.data() + 4, LZMA_PROPS_SIZE) != SZ_OK || props.dicSize > kPatchLzmaDictMax)
+      return false;
+    left_ = LoadLE64(head_.data() + 4 + LZMA_PROPS_SIZE);
+    if (LzmaDec_Allocate(&lzma_, head_.data() + 4, LZMA_PROPS_SIZE, &kLzmaAlloc) != SZ_OK) return false;
+    LzmaDec_Init(&lzma_);
+    in_ = head_.data() + kPatchLzmaHeaderSize;
+    inEnd_ = head_.data() + head_.size();
+    out_.resize(size_t(std::min<uint64_t>(std::max<uint64_t>(left_, 1), kOutPiece)));
+    return true;
+  }
+
+  bool Decode(const uint8_t** piece, size_t* size) {
+    if (left_ == 0) {
+      // Nothing may follow the stream.
+      *size = 0;
+      if (in_ != inEnd_) return false;
+      while (!innerDone_) {
+        const uint8_t* p;
+        size_t n;
+        if (!inner_(&p, &n) || n > 0) return false;
+        innerDone_ = true;
+      }
+      return true;
+    }
+    for (;;) {
+      if (in_ == inEnd_ && !innerDone_) {
+        size_t n = 0;
+        if (!inner_(&in_, &n)) return false;
+        inEnd_ = in_ + n;
+        innerDone_ = n == 0;
+      }
+      SizeT outLen = SizeT(std::min<uint64_t>(out_.size(), left_));
+      SizeT inLen = SizeT(inEnd_ - in_);
+      const bool last = outLen == left_;
+      ELzmaStatus status;
+      if (LzmaDec_DecodeToBuf(&lzma_, out_.data(), &outLen, in_, &inLen, last ? LZMA_FINISH_END : LZMA_FINISH_ANY,
+                              &status) != SZ_OK)
+        return false;
+      in_ += inLen;
+      left_ -= outLen;
+      if (outLen > 0) {
+        if (left_ == 0 && status != LZMA_STATUS_FINISHED_WITH_MARK &&
+            status != LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK)
+          return false;
+        *piece = out_.data();
+        *size = outLen;
+        return true;
+      }
+      // No progress without more input, and none comes: cut short.
+      if (inLen == 0 && in_ == inEnd_ && innerDone_) return false;
+    }
+  }
+
+  const PatchSource& inner_;
+  CLzmaDec lzma_;
+  std::vector<uint8_t> head_, out_;
+  size_t headUsed_ = 0;
+  const uint8_t* in_ = nullptr;
+  const uint8_t* inEnd_ = nullptr;
+  uint64_t left_ = 0;
+  bool started_ = false, packed_ = false, innerDone_ = false;
+};
+
 // 0: ok; 1: the stream ended; 2: the number does not fit 64 bits.
 int ReadNumber(PatchReader& in, uint64_t* value) {
   *value = 0;
@@ -218,7 +335,9 @@ class OldWindow {
 
 PatchError ApplyPatch(const PatchSource& patch, uint64_t oldSize, uint64_t newSize, const PatchOldReader& old,
                       const PatchSink& sink, const uint8_t* expectedHash) {
-  PatchReader in(patch);
+  PatchStream stream(patch);
+  const PatchSource raw = [&](const uint8_t** piece, size_t* size) { return stream.Next(piece, size); };
+  PatchReader in(raw);
   uint8_t header[kPatchHeaderSize];
   for (uint8_t& b : header)
     if (!in.Byte(&b)) return PatchError::Truncated;

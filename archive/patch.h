@@ -15,6 +15,13 @@
 //       one (zigzag); COPY and DIFF advance the old position by len. Every
 //       old byte read lies inside [0, oldSize).
 //
+// A patch member holds the stream as it is, or in its second form: "QAPZ",
+// the 5 bytes of LZMA properties, the stream's size (u64), then the stream
+// coded with LZMA (LZMA SDK, no end mark). The builder takes that form up to
+// kPatchLzmaMax bytes of stream: its differences of code compress far
+// better than with the archive's own coder. A dictionary beyond
+// kPatchLzmaDictMax is refused, so the updater's memory stays bounded.
+//
 // Patch table (member kPatchTableName):
 //    0  magic "QAPT"
 //    4  count  u32
@@ -48,6 +55,10 @@ constexpr uint8_t kPatchGated = 1;
 constexpr uint32_t kPatchHeaderSize = 20;
 constexpr char kPatchMagic[4] = {'Q', 'A', 'P', '1'};
 constexpr char kPatchTableMagic[4] = {'Q', 'A', 'P', 'T'};
+constexpr char kPatchLzmaMagic[4] = {'Q', 'A', 'P', 'Z'};
+constexpr uint32_t kPatchLzmaHeaderSize = 4 + 5 + 8;
+constexpr uint32_t kPatchLzmaDictMax = 64u << 20;
+constexpr uint64_t kPatchLzmaMax = uint64_t(64) << 20;
 
 enum PatchOp : uint8_t { kPatchCopy = 0, kPatchDiff = 1, kPatchAdd = 2 };
 
@@ -99,7 +110,7 @@ using PatchSink = std::function<bool(const uint8_t* data, size_t size)>;
 // cannot (a corrupt member), which counts as a truncated stream.
 using PatchSource = std::function<bool(const uint8_t** piece, size_t* size)>;
 
-// A bounded-memory application: the old file is read in pieces at any
+// A bounded-memory application of a patch member's bytes in either form: the old file is read in pieces at any
 // offset (never whole), the new content goes to `sink` in pieces of at most
 // 1 MiB and is hashed on the way. `expectedHash` (may be null) is checked
 // at the end.

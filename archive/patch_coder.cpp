@@ -6,6 +6,7 @@
 #include "archive/patch_coder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -13,12 +14,15 @@
 #include "archive/format.h"
 #include "archive/patch.h"
 
+extern "C" {
+#include "LzmaEnc.h"
+}
+
 namespace {
 
 constexpr uint64_t kKey = 8;                   // bytes hashed per position
 constexpr uint64_t kMaxPositions = 32u << 20;  // old positions indexed at most
 constexpr uint64_t kMinMatch = 16;             // a match that changes the alignment
-constexpr uint64_t kMinCopy = 32;              // a run under the alignment kept
 constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
 uint64_t Load8(const uint8_t* p) {
@@ -114,8 +118,8 @@ class Emitter {
 
 class Coder {
  public:
-  Coder(const uint8_t* o, uint64_t oldSize, const uint8_t* n, uint64_t newSize, Emitter* emit)
-      : old_(o), oldSize_(oldSize), new_(n), newSize_(newSize), emit_(emit) {}
+  Coder(const uint8_t* o, uint64_t oldSize, const uint8_t* n, uint64_t newSize, Emitter* emit, PatchTuning tuning)
+      : old_(o), oldSize_(oldSize), new_(n), newSize_(newSize), emit_(emit), minCopy_(tuning.minCopy) {}
 
   bool Index(uint64_t* strideOut) {
     if (oldSize_ < kKey) return true;
@@ -139,13 +143,16 @@ class Coder {
     uint64_t gapStart = 0, p = 0;
     int64_t delta = 0;  // old position minus new position of the last match
     int64_t rejectedDelta = 0;
-    uint64_t rejectedEnd = 0;
+    uint64_t rejectedEnd = 0, shortRunEnd = 0;
     while (p + kKey <= newSize_) {
       uint64_t found = kNone, len = 0;
       const uint64_t q = p + uint64_t(delta);
-      if (InOld(q) && Load8(old_ + q) == Load8(new_ + p)) {
+      // Inside a run under the alignment that was too short to copy, every
+      // later start is shorter still.
+      if (p >= shortRunEnd && InOld(q) && Load8(old_ + q) == Load8(new_ + p)) {
         len = MatchLength(old_ + q, new_ + p, std::min(oldSize_ - q, newSize_ - p));
-        if (len >= kMinCopy) found = q;
+        if (len >= minCopy_) found = q;
+        else shortRunEnd = p + len;
       }
       if (found == kNone && !table_.empty()) {
         const uint32_t c = table_[Hash(new_ + p, bits_)];
@@ -231,6 +238,7 @@ class Coder {
   const uint8_t* new_;
   uint64_t newSize_;
   Emitter* emit_;
+  uint64_t minCopy_;
   std::vector<uint32_t> table_;
   uint64_t stride_ = 1;
   int bits_ = 0;
@@ -239,13 +247,72 @@ class Coder {
 }  // namespace
 
 bool MakePatch(const uint8_t* oldData, uint64_t oldSize, const uint8_t* newData, uint64_t newSize,
-               const std::function<bool(const uint8_t*, size_t)>& out, PatchStats* stats) {
+               const std::function<bool(const uint8_t*, size_t)>& out, PatchStats* stats, PatchTuning tuning) {
   PatchStats ignored;
   if (!stats) stats = &ignored;
   *stats = PatchStats();
   // Positions are kept in 32 bits.
   if (oldSize > 0xFFFFFFFFu) return false;
   Emitter emit(out, stats);
-  Coder coder(oldData, oldSize, newData, newSize, &emit);
+  Coder coder(oldData, oldSize, newData, newSize, &emit, tuning);
   return coder.Index(&stats->indexStride) && emit.Header(oldSize, newSize) && coder.Run() && emit.Finish();
+}
+
+namespace {
+
+void* LzmaAlloc(ISzAllocPtr, size_t size) { return std::malloc(size); }
+void LzmaFree(ISzAllocPtr, void* address) { std::free(address); }
+const ISzAlloc kLzmaAlloc = {LzmaAlloc, LzmaFree};
+
+struct ReadStream {
+  ISeqInStream vt;
+  const std::function<bool(uint8_t*, size_t, size_t*)>* read;
+  bool failed = false;
+};
+struct WriteStream {
+  ISeqOutStream vt;
+  const std::function<bool(const uint8_t*, size_t)>* out;
+};
+
+SRes ReadPiece(ISeqInStreamPtr p, void* buffer, size_t* size) {
+  ReadStream* s = reinterpret_cast<ReadStream*>(const_cast<ISeqInStream*>(p));
+  size_t got = 0;
+  if (!(*s->read)(static_cast<uint8_t*>(buffer), *size, &got)) {
+    s->failed = true;
+    return SZ_ERROR_READ;
+  }
+  *size = got;
+  return SZ_OK;
+}
+
+size_t WritePiece(ISeqOutStreamPtr p, const void* data, size_t size) {
+  const WriteStream* s = reinterpret_cast<const WriteStream*>(p);
+  return (*s->out)(static_cast<const uint8_t*>(data), size) ? size : 0;
+}
+
+}  // namespace
+
+bool PackPatch(const std::function<bool(uint8_t*, size_t, size_t*)>& read, uint64_t rawSize,
+               const std::function<bool(const uint8_t*, size_t)>& out) {
+  CLzmaEncHandle encoder = LzmaEnc_Create(&kLzmaAlloc);
+  if (!encoder) return false;
+  CLzmaEncProps props;
+  LzmaEncProps_Init(&props);
+  props.level = 9;
+  props.dictSize = uint32_t(std::min<uint64_t>(std::max<uint64_t>(rawSize, 1u << 12), 16u << 20));
+  props.reduceSize = rawSize;
+  props.numThreads = 1;
+  props.writeEndMark = 0;
+  uint8_t header[kPatchLzmaHeaderSize];
+  std::memcpy(header, kPatchLzmaMagic, 4);
+  SizeT propsSize = LZMA_PROPS_SIZE;
+  StoreLE64(header + 4 + LZMA_PROPS_SIZE, rawSize);
+  ReadStream in{{ReadPiece}, &read};
+  WriteStream to{{WritePiece}, &out};
+  const bool ok = LzmaEnc_SetProps(encoder, &props) == SZ_OK &&
+                  LzmaEnc_WriteProperties(encoder, header + 4, &propsSize) == SZ_OK && propsSize == LZMA_PROPS_SIZE &&
+                  out(header, sizeof header) &&
+                  LzmaEnc_Encode(encoder, &to.vt, &in.vt, nullptr, &kLzmaAlloc, &kLzmaAlloc) == SZ_OK;
+  LzmaEnc_Destroy(encoder, &kLzmaAlloc, &kLzmaAlloc);
+  return ok;
 }

@@ -351,6 +351,23 @@ int main() {
       if (!Unhex(w[1], &path) ||
           !SetFileAttributesA(path.c_str(), static_cast<DWORD>(strtoul(w[2].c_str(), nullptr, 16))))
         Say("error SetFileAttributes failed");
+    } else if (verb == "read" && w.size() == 2) {
+      // A plain read of a file in 1 MB pieces, for the benchmarks: the pace
+      // of the disk and the page cache as Wine gives them to a program.
+      std::string path;
+      HANDLE file = Unhex(w[1], &path) ? CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                       : INVALID_HANDLE_VALUE;
+      if (file == INVALID_HANDLE_VALUE) {
+        Say("error cannot open");
+      } else {
+        static char buffer[1 << 20];
+        unsigned long long total = 0;
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) total += got;
+        CloseHandle(file);
+        Say("read " + std::to_string(total));
+      }
     } else if (verb == "ping" && w.size() == 3) {
       DWORD_PTR result = 0;
       DWORD start = GetTickCount();

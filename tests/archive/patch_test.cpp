@@ -29,6 +29,23 @@ Bytes Make(const Bytes& oldData, const Bytes& newData, PatchStats* stats = nullp
   return patch;
 }
 
+Bytes Pack(const Bytes& raw) {
+  Bytes packed;
+  size_t at = 0;
+  EXPECT_TRUE(PackPatch(
+      [&](uint8_t* buffer, size_t capacity, size_t* got) {
+        *got = std::min(capacity, raw.size() - at);
+        std::memcpy(buffer, raw.data() + at, *got);
+        at += *got;
+        return true;
+      },
+      raw.size(), [&](const uint8_t* p, size_t n) {
+        packed.insert(packed.end(), p, p + n);
+        return true;
+      }));
+  return packed;
+}
+
 // Applies `patch` handed out in pieces of `piece` bytes.
 PatchError Apply(const Bytes& patch, const Bytes& oldData, uint64_t newSize, Bytes* out, size_t piece = 7,
                  const uint8_t* hash = nullptr) {
@@ -99,6 +116,17 @@ TEST(PatchTest, MakesEveryNewContentFromItsOldOne) {
     EXPECT_EQ(out, c.newData);
     ASSERT_EQ(Apply(patch, c.oldData, c.newData.size(), &out, 1 << 20), PatchError::None);
     EXPECT_EQ(out, c.newData);
+    // The LZMA form, and the tuning for code, give the same bytes.
+    ASSERT_EQ(Apply(Pack(patch), c.oldData, c.newData.size(), &out, 5, hash.data()), PatchError::None);
+    EXPECT_EQ(out, c.newData);
+    Bytes forCode;
+    MakePatch(c.oldData.data(), c.oldData.size(), c.newData.data(), c.newData.size(),
+              [&](const uint8_t* p, size_t n) {
+                forCode.insert(forCode.end(), p, p + n);
+                return true;
+              },
+              nullptr, kPatchForCode);
+    ASSERT_EQ(Apply(forCode, c.oldData, c.newData.size(), &out, 7, hash.data()), PatchError::None);
   }
 }
 
@@ -146,6 +174,20 @@ TEST(PatchTest, RefusesEveryMalformedStream) {
   }
   // Exactly at the old file's end is fine.
   EXPECT_EQ(Apply(header(with({0, 4, 0xB8, 0x3E})), oldData, n, &out), PatchError::None);  // move to 3996
+  // The LZMA form: cut anywhere, followed by a byte, or asking for a
+  // dictionary beyond the limit, it is refused.
+  const Bytes packed = Pack(patch);
+  for (size_t cut = 0; cut < packed.size(); ++cut)
+    EXPECT_NE(Apply(Bytes(packed.begin(), packed.begin() + cut), oldData, newData.size(), &out), PatchError::None)
+        << cut;
+  Bytes longer = packed;
+  longer.push_back(0);
+  EXPECT_NE(Apply(longer, oldData, newData.size(), &out), PatchError::None);
+  Bytes greedy = packed;
+  StoreLE32(greedy.data() + 5, kPatchLzmaDictMax + 1);
+  EXPECT_NE(Apply(greedy, oldData, newData.size(), &out), PatchError::None);
+  StoreLE32(greedy.data() + 5, kPatchLzmaDictMax);
+  EXPECT_EQ(Apply(greedy, oldData, newData.size(), &out), PatchError::None);
   // A result whose hash is not the expected one.
   const Bytes wrong(kSha256Size, 0);
   EXPECT_EQ(Apply(patch, oldData, newData.size(), &out, 7, wrong.data()), PatchError::WrongResult);

@@ -39,13 +39,15 @@ struct Plan {
   size_t member;  // index into the folder's members
   Content now;
   std::vector<Content> contents;
-  std::vector<size_t> candidate;  // per content: index into the builder's list, or npos
+  std::vector<std::vector<size_t>> candidates;  // per content: indexes into the builder's list
   bool patchable = true;          // no d entry, not --keep-whole
   bool everyTargetHeld = true;
   bool onlyWhereItIs = true;      // every entry is o, or OverwriteOnly
 };
 
 constexpr size_t kNone = ~size_t(0);
+constexpr uint64_t kBothTuningsMax = uint64_t(256) << 20;
+constexpr uint64_t kRawAlsoMax = uint64_t(1) << 20;
 
 bool ReadUpdateIni(const std::vector<FolderMember>& members, platform::IniText* ini) {
   for (const FolderMember& m : members) {
@@ -156,11 +158,15 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
   std::vector<FolderMember> patchFiles;
   std::string error;
   for (Plan& plan : plans) {
-    plan.candidate.assign(plan.contents.size(), kNone);
+    plan.candidates.assign(plan.contents.size(), {});
     if (!plan.patchable) continue;
     const FolderMember& member = folder[plan.member];
     platform::MappedFile now;
     if (!now.Open(member.path, &error)) return Fail(command, kExitIo, "cannot read " + member.path + ": " + error);
+    // Both tunings where the file is small enough for the second pass to
+    // cost little; the smaller patch is kept.
+    std::vector<PatchTuning> tunings = {kPatchForData};
+    if (now.size() <= kBothTuningsMax) tunings.push_back(kPatchForCode);
     for (size_t c = 0; c < plan.contents.size(); ++c) {
       platform::MappedFile old;
       if (!old.Open(plan.contents[c].path, &error)) {
@@ -170,25 +176,62 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
                      plan.contents[c].path.c_str(), error.c_str(), member.shown.c_str());
         continue;
       }
-      scratch->emplace_back(new SpoolFile(outPath, "patch"));
-      SpoolFile& file = *scratch->back();
-      if (!file.Open(&error)) return Fail(command, kExitIo, error);
-      std::string writeError;
-      if (!MakePatch(old.data(), old.size(), now.data(), now.size(),
-                     [&](const uint8_t* d, size_t n) { return file.Append(d, n, &writeError); }))
-        return writeError.empty() ? Fail(command, kExitInternal, "out of memory while patching " + member.shown)
-                                  : Fail(command, kExitIo, writeError);
-      if (!file.Flush(&error)) return Fail(command, kExitIo, error);
-      FolderMember p;
-      p.path = file.path();
-      p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
-      p.shown = p.member.name;
-      p.member.size = file.end();
-      p.member.fileTime = member.member.fileTime;
-      plan.candidate[c] = specs.size();
-      specs.push_back(p.member);
-      paths.push_back(p.path);
-      patchFiles.push_back(p);
+      for (const PatchTuning& tuning : tunings) {
+        scratch->emplace_back(new SpoolFile(outPath, "patch"));
+        SpoolFile& file = *scratch->back();
+        if (!file.Open(&error)) return Fail(command, kExitIo, error);
+        std::string writeError;
+        if (!MakePatch(old.data(), old.size(), now.data(), now.size(),
+                       [&](const uint8_t* d, size_t n) { return file.Append(d, n, &writeError); }, nullptr, tuning))
+          return writeError.empty() ? Fail(command, kExitInternal, "out of memory while patching " + member.shown)
+                                    : Fail(command, kExitIo, writeError);
+        if (!file.Flush(&error)) return Fail(command, kExitIo, error);
+        SpoolFile* chosen = &file;
+        bool packed = false;
+        if (file.end() <= kPatchLzmaMax) {
+          // The LZMA form: read back from the raw stream's file.
+          scratch->emplace_back(new SpoolFile(outPath, "patch"));
+          SpoolFile& lzma = *scratch->back();
+          if (!lzma.Open(&error)) return Fail(command, kExitIo, error);
+          uint64_t at = 0;
+          const bool ok = PackPatch(
+              [&](uint8_t* buffer, size_t capacity, size_t* got) {
+                *got = size_t(std::min<uint64_t>(capacity, file.end() - at));
+                if (*got > 0 && !file.ReadAt(at, buffer, *got, &error)) return false;
+                at += *got;
+                return true;
+              },
+              file.end(), [&](const uint8_t* d, size_t n) { return lzma.Append(d, n, &writeError); });
+          if (!ok || !lzma.Flush(&error))
+            return Fail(command, kExitIo, !writeError.empty() ? writeError : !error.empty() ? error
+                                                                : "cannot code the patch of " + member.shown);
+          chosen = &lzma;
+          packed = true;
+          // A small patch may come out smaller as it is: both are tried.
+          if (file.end() <= kRawAlsoMax) {
+            FolderMember p;
+            p.path = file.path();
+            p.shown = p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
+            p.member.size = file.end();
+            p.member.fileTime = member.member.fileTime;
+            plan.candidates[c].push_back(specs.size());
+            specs.push_back(p.member);
+            paths.push_back(p.path);
+            patchFiles.push_back(p);
+          }
+        }
+        FolderMember p;
+        p.path = chosen->path();
+        p.member.store = packed;  // LZMA leaves nothing for the archive's coder
+        p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
+        p.shown = p.member.name;
+        p.member.size = chosen->end();
+        p.member.fileTime = member.member.fileTime;
+        plan.candidates[c].push_back(specs.size());
+        specs.push_back(p.member);
+        paths.push_back(p.path);
+        patchFiles.push_back(p);
+      }
     }
   }
   BuildReport report;
@@ -217,7 +260,9 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
       b.size = plan.contents[c].size;
       std::memcpy(b.hash, plan.contents[c].hash, kSha256Size);
       line += "; from " + std::to_string(b.size) + " B ";
-      const size_t k = plan.candidate[c];
+      size_t k = kNone;
+      for (size_t candidate : plan.candidates[c])
+        if (k == kNone || builder->storedSize(candidate) < builder->storedSize(k)) k = candidate;
       if (k == kNone) {
         line += "no patch";
       } else {
@@ -225,7 +270,12 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
         line += "patch " + std::to_string(size) + " B";
         if (size < whole) {
           keep[k] = true;
-          std::memcpy(b.patch, specs[k].name.data(), specs[k].name.size());
+          // Named in the order kept, whatever was tried.
+          const std::string name = PatchMemberName(unsigned(++patched));
+          builder->RenameMember(k, name);
+          patchFiles[k - folder.size()].member.name = name;
+          patchFiles[k - folder.size()].shown = name;
+          std::memcpy(b.patch, name.data(), name.size());
           ++kept;
         }
       }
@@ -235,7 +285,6 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     if (dropWhole) keep[plan.member] = false;
     line += kept == 0 ? "; kept whole" : dropWhole ? "; kept patches only" : "; kept patches and whole";
     if (out) std::fprintf(out, "%s\n", line.c_str());
-    patched += kept;
     if (kept > 0 || options.gate) {
       t.flags = kPatchGated;
       table.push_back(t);
