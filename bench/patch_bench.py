@@ -126,9 +126,8 @@ def big_pair(work, corpus, size):
 # --- measuring -------------------------------------------------------------
 
 def changed_files(old, new):
-    """Files of `new` that differ from `old` (or are new), by relative path,
-    whose names can be members (14 bytes, unique), and those left out."""
-    chosen, left, names = [], [], set()
+    """Files of `new` that differ from `old` (or are new), by relative path."""
+    chosen = []
     for dirpath, _, files in os.walk(new):
         for f in sorted(files):
             path = os.path.join(dirpath, f)
@@ -138,12 +137,22 @@ def changed_files(old, new):
             before = os.path.join(old, rel)
             if os.path.isfile(before) and open(before, "rb").read() == open(path, "rb").read():
                 continue
-            if len(f.encode("cp932")) > 14 or f.upper() in names:
-                left.append(rel)
-                continue
-            names.add(f.upper())
             chosen.append(rel)
-    return sorted(chosen), left
+    return sorted(chosen)
+
+
+def member_names(files):
+    """A member name per file: its own where it fits 14 bytes and is unique,
+    else F<n> with its extension cut to fit."""
+    names, taken = {}, set()
+    for i, rel in enumerate(files):
+        name = os.path.basename(rel)
+        if len(name.encode("cp932")) > 14 or name.upper() in taken:
+            ext = os.path.splitext(name)[1][:8]
+            name = "F%02d%s" % (i, ext)
+        taken.add(name.upper())
+        names[rel] = name
+    return names
 
 
 def peak_memory(cmd):
@@ -172,7 +181,9 @@ def peer_sizes(old, new, scratch):
     out = os.path.join(scratch, "peer.out")
     old_size = os.path.getsize(old)
     tools = {
-        "xdelta3": ["xdelta3", "-9", "-f", "-B", str(max(old_size, 1 << 20)), "-e", "-s", old, new, out],
+        # -D -R: no decompressing of gzip inputs (its output would not be
+        # the same bytes).
+        "xdelta3": ["xdelta3", "-9", "-f", "-D", "-R", "-B", str(max(old_size, 1 << 20)), "-e", "-s", old, new, out],
         "bsdiff": ["bsdiff", old, new, out],
         "zstd": ["zstd", "-q", "-f", "-19", "--long=31", "--patch-from=" + old, new, "-o", out],
     }
@@ -193,19 +204,26 @@ def zstd_size(path, scratch):
 
 def measure(name, base):
     old, new = os.path.join(base, "old"), os.path.join(base, "new")
-    files, left = changed_files(old, new)
-    update = os.path.join(base, "update")
-    shutil.rmtree(update, ignore_errors=True)
-    os.makedirs(update)
+    files = changed_files(old, new)
+    left = files[16:]
+    files = files[:16]
+    names = member_names(files)
+    # Flat trees, the files under their member names: the installation the
+    # update is built against, and the update folder.
+    flat_old, update = os.path.join(base, "flat-old"), os.path.join(base, "update")
+    for folder in (flat_old, update):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
     entries = []
-    for i, rel in enumerate(files[:16]):
-        shutil.copy2(os.path.join(new, rel), update)
-        entries.append("UpdateFile%02d=%s" % (i, rel.replace("/", "\\")))
-    left += files[16:]
+    for i, rel in enumerate(files):
+        shutil.copy2(os.path.join(new, rel), os.path.join(update, names[rel]))
+        if os.path.isfile(os.path.join(old, rel)):
+            shutil.copy2(os.path.join(old, rel), os.path.join(flat_old, names[rel]))
+        entries.append("UpdateFile%02d=%s" % (i, names[rel]))
     with open(os.path.join(update, "UPDATE.INI"), "w", encoding="cp932", newline="") as f:
         f.write(INI_HEAD + "".join(e + "\r\n" for e in entries))
     exe = os.path.join(base, "UPDATE.EXE")
-    seconds, peak, out = peak_memory([QA2, "build", "--force", "--stub", STUB, update, exe, "--base", old])
+    seconds, peak, out = peak_memory([QA2, "build", "--force", "--stub", STUB, update, exe, "--base", flat_old])
     archive = int(out.strip().splitlines()[-1].split("archive ")[1].split()[0])
     ours = archive - (2048 + 64 * len(entries))
     peers = {"xdelta3": 0, "bsdiff": 0, "zstd": 0}
@@ -213,7 +231,7 @@ def measure(name, base):
     best = 0
     scratch = os.path.join(base, "scratch")
     os.makedirs(scratch, exist_ok=True)
-    for rel in files[:16]:
+    for rel in files:
         before, after = os.path.join(old, rel), os.path.join(new, rel)
         if not os.path.isfile(before):
             whole = zstd_size(after, scratch)
@@ -229,9 +247,12 @@ def measure(name, base):
                 failed[t].append(rel)
             else:
                 peers[t] += s
-    new_bytes = sum(os.path.getsize(os.path.join(new, rel)) for rel in files[:16])
+    new_bytes = sum(os.path.getsize(os.path.join(new, rel)) for rel in files)
     log("%s: %d changed files (%d new bytes)%s" % (
-        name, len(entries), new_bytes, "; left out (names no member can have): %s" % ", ".join(left) if left else ""))
+        name, len(entries), new_bytes, "; left out (past 16 entries): %s" % ", ".join(left) if left else ""))
+    renamed = ["%s as %s" % (rel, names[rel]) for rel in files if names[rel] != os.path.basename(rel)]
+    if renamed:
+        log("  members renamed to fit 14 bytes: %s" % ", ".join(renamed))
     log("  qa2 build --base: archive %d B, less 2,048 + 64 x %d = %d B; build %.1f s (%.1f MB/s of new data), "
         "peak anonymous memory %.0f MB" % (archive, len(entries), ours, seconds, new_bytes / seconds / 1e6, peak / 1e6))
     for t, total in peers.items():

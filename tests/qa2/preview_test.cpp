@@ -290,3 +290,67 @@ TEST_F(PreviewTest, FolderCopiedFromAGivenRootKeepsTheDiscsName) {
 }
 
 }  // namespace disc_copies
+
+namespace version_gate {
+
+std::string Noise(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = char((seed = seed * 1103515245u + 12345u) >> 16);
+  return s;
+}
+
+// An update built against two versions, previewed on each kind of
+// installation the version gate tells apart.
+TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
+  const std::string v1 = Noise(20000, 1), v2 = v1.substr(0, 9000) + "v2" + v1.substr(9002);
+  const std::string now = v1.substr(0, 15000) + "new" + v1.substr(15003);
+  const std::string data1 = Noise(30000, 2), dataNow = data1.substr(0, 100) + "x" + data1.substr(101);
+  Put("update/UPDATE.INI",
+      "[SETUP]\r\nCompanyName=TAVRIN\r\nGameTitle=T\r\nGameClass=X\r\nGameDir=HOSHI\r\n"
+      "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=u,DATA.PAK\r\nUpdateFile02=README.TXT\r\n");
+  Put("update/GAME.EXE", now);
+  Put("update/DATA.PAK", dataNow);
+  Put("update/README.TXT", "read me");
+  Put("v1/GAME.EXE", v1);
+  Put("v1/DATA.PAK", data1);
+  Put("v2/game.exe", v2);
+  Put("v2/DATA.PAK", data1);
+  qa2::PatchPlanOptions patches;
+  patches.bases = {(root / "v1").u8string(), (root / "v2").u8string()};
+  qa2::FolderArchive archive;
+  ASSERT_EQ(archive.Build("preview", (root / "update").u8string(), patches, true), 0);
+  auto preview = [&](const std::string& game, const std::string* data, bool dataLater = false) {
+    fs::remove(root / "inst/GAME.EXE");
+    fs::remove(root / "inst/DATA.PAK");
+    Put("inst/GAME.EXE", game);
+    if (data) {
+      Put("inst/DATA.PAK", *data);
+      const auto year = std::chrono::hours(24 * 365);
+      fs::last_write_time(root / "inst/DATA.PAK", fs::file_time_type::clock::now() + (dataLater ? year : -5 * year));
+    }
+    before = Snapshot(root);
+    return qa2::RunPreview(options, archive.data(), archive.size());
+  };
+  PreviewReport r = preview(v2, &data1);
+  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 patch writes\nUpdateFile02 new writes\n");
+  EXPECT_EQ(r.bytesWritten, now.size() + dataNow.size() + 7);
+  r = preview(now, &dataNow);
+  EXPECT_EQ(Actions(r), "UpdateFile00 already-new\nUpdateFile01 already-new\nUpdateFile02 new writes\n");
+  r = preview(v1, &data1, true);  // a u target later than the member is left
+  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 keep-newer\nUpdateFile02 new writes\n");
+  // A third version, or a file only a patch could make: nothing is written.
+  for (const std::string* data : {&data1, static_cast<const std::string*>(nullptr)}) {
+    r = preview(data ? Noise(20000, 9) : v1, data);
+    const std::string refused = data ? "GAME.EXE" : "DATA.PAK";
+    ASSERT_TRUE(r.exitCode);
+    EXPECT_EQ(*r.exitCode, 0);
+    EXPECT_EQ(r.bytesWritten, 0u);
+    ASSERT_GE(r.messages.size(), 2u);
+    EXPECT_EQ(r.messages[r.messages.size() - 2].text, refused + " はこのアップデートに対応していないバージョンです");
+    EXPECT_EQ(r.messages.back().text, "アップデートが中断されました");
+    EXPECT_NE(Actions(r).find(data ? "UpdateFile00 wrong-version" : "UpdateFile01 wrong-version"), std::string::npos)
+        << Actions(r);
+  }
+}
+
+}  // namespace version_gate

@@ -308,6 +308,8 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     BuildMember m;
     m.name = kPatchTableName;
     m.data = StorePatchTable(table);
+    // The time of the newest member, as a file of the update would have.
+    for (const FolderMember& f : folder) m.fileTime = std::max(m.fileTime, f.member.fileTime);
     scratch->emplace_back(new SpoolFile(outPath, "table"));
     SpoolFile& file = *scratch->back();
     if (!file.Open(&error) || !file.Append(m.data.data(), m.data.size(), &error) || !file.Flush(&error))
@@ -317,6 +319,7 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
     f.shown = m.name;
     f.member.name = m.name;
     f.member.size = m.data.size();
+    f.member.fileTime = m.fileTime;
     members->push_back(f);
     extra.push_back(std::move(m));
   }
