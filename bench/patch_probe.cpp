@@ -1,6 +1,7 @@
 // qa_patch_probe OLD NEW: one patch made as qa2 build makes it, its
 // operations, its raw size and its size compressed as an archive member
 // (both modes), and the time taken. For tuning the coder on real pairs.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -32,14 +33,27 @@ int main(int argc, char** argv) {
             },
             &stats, tuning);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::vector<uint8_t> lzma;
+  size_t at = 0;
+  PackPatch(
+      [&](uint8_t* buffer, size_t capacity, size_t* got) {
+        *got = std::min(capacity, patch.size() - at);
+        std::copy(patch.begin() + long(at), patch.begin() + long(at + *got), buffer);
+        at += *got;
+        return true;
+      },
+      patch.size(), [&](const uint8_t* p, size_t n) {
+        lzma.insert(lzma.end(), p, p + n);
+        return true;
+      });
   CompressedStream fast, optimal;
   CompressArchiveStream(patch.data(), patch.size(), CompressionMode::Fast, &fast);
   CompressArchiveStream(patch.data(), patch.size(), CompressionMode::Optimal, &optimal);
   std::printf("old %zu B, new %zu B: copied %llu, diffed %llu, added %llu B (index stride %llu)\n", old.size(),
               now.size(), (unsigned long long)stats.copied, (unsigned long long)stats.diffed,
               (unsigned long long)stats.added, (unsigned long long)stats.indexStride);
-  std::printf("patch %zu B raw, %zu B fast, %zu B optimal; made in %.2f s (%.1f MB/s of new data)\n", patch.size(),
-              fast.bytes.size(), optimal.bytes.size(), seconds, now.size() / seconds / 1e6);
+  std::printf("patch %zu B raw, %zu B fast, %zu B optimal, %zu B LZMA; made in %.2f s (%.1f MB/s of new data)\n",
+              patch.size(), fast.bytes.size(), optimal.bytes.size(), lzma.size(), seconds, now.size() / seconds / 1e6);
   }
   return 0;
 }

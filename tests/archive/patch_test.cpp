@@ -172,6 +172,10 @@ TEST(PatchTest, RefusesEveryMalformedStream) {
     const uint64_t size = c.error == PatchError::BadHeader ? newData.size() : n;
     EXPECT_EQ(Apply(c.patch, oldData, size, &out), c.error) << c.name;
   }
+  // One byte past the old file's end, and a move to one past it, are refused.
+  EXPECT_EQ(Apply(header(with({0, 4, 0xBA, 0x3E})), oldData, n, &out), PatchError::OutOfRange);  // 3997 + 4
+  EXPECT_EQ(Apply(header(with({0, 0, 0xC2, 0x3E, 2, 4, 1, 2, 3, 4})), oldData, n, &out),
+            PatchError::OutOfRange);  // to 4001
   // Exactly at the old file's end is fine.
   EXPECT_EQ(Apply(header(with({0, 4, 0xB8, 0x3E})), oldData, n, &out), PatchError::None);  // move to 3996
   // The LZMA form: cut anywhere, followed by a byte, or asking for a
@@ -212,18 +216,25 @@ TEST(PatchTableTest, StoresAndRefusesWhatDoesNotParse) {
   EXPECT_STREQ(read[0].bases[0].patch, "QA2$P00001");
   EXPECT_EQ(FindPatchTarget(read, "game.exe"), &read[0]);
   EXPECT_EQ(FindPatchTarget(read, "C.DAT"), nullptr);
-  for (size_t cut = 0; cut < table.size(); ++cut)
-    EXPECT_FALSE(ParsePatchTable(table.data(), cut, &read)) << cut;
+  // Each prefix in a block of its own size: a read past it is caught.
+  for (size_t cut = 0; cut < table.size(); ++cut) {
+    const Bytes prefix(table.begin(), table.begin() + cut);
+    EXPECT_FALSE(ParsePatchTable(prefix.data(), prefix.size(), &read)) << cut;
+  }
   Bytes longer = table;
   longer.push_back(0);
   EXPECT_FALSE(ParsePatchTable(longer.data(), longer.size(), &read));
   Bytes huge = table;
   StoreLE32(huge.data() + 4, 0xFFFFFFFFu);
   EXPECT_FALSE(ParsePatchTable(huge.data(), huge.size(), &read));
+  Bytes moreBases = table;  // the last record claims a base the bytes lack
+  StoreLE32(moreBases.data() + moreBases.size() - 4, 1);
+  EXPECT_FALSE(ParsePatchTable(moreBases.data(), moreBases.size(), &read));
   Bytes unterminated = table;
   std::memset(unterminated.data() + 8, 'A', kArchiveNameField);
   EXPECT_FALSE(ParsePatchTable(unterminated.data(), unterminated.size(), &read));
   EXPECT_TRUE(IsReservedMemberName("qa2$anything"));
+  EXPECT_TRUE(IsReservedMemberName("QA2$"));
   EXPECT_FALSE(IsReservedMemberName("QA2"));
 }
 

@@ -307,7 +307,12 @@ TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
   const std::string data1 = Noise(30000, 2), dataNow = data1.substr(0, 100) + "x" + data1.substr(101);
   Put("update/UPDATE.INI",
       "[SETUP]\r\nCompanyName=TAVRIN\r\nGameTitle=T\r\nGameClass=X\r\nGameDir=HOSHI\r\n"
-      "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=u,DATA.PAK\r\nUpdateFile02=README.TXT\r\n");
+      "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=u,DATA.PAK\r\nUpdateFile02=README.TXT\r\n"
+      "UpdateFile03=EXTRA.DAT\r\n");
+  // EXTRA.DAT: only version 2 has it, so it travels whole and as a patch.
+  const std::string extra = Noise(20000, 3);
+  Put("update/EXTRA.DAT", extra);
+  Put("v2/EXTRA.DAT", extra.substr(0, 500) + "2" + extra.substr(501));
   Put("update/GAME.EXE", now);
   Put("update/DATA.PAK", dataNow);
   Put("update/README.TXT", "read me");
@@ -331,13 +336,15 @@ TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
     before = Snapshot(root);
     return qa2::RunPreview(options, archive.data(), archive.size());
   };
+  // A gated member carried whole as well is written whole where it is absent.
+  const std::string rest = "UpdateFile02 new writes\nUpdateFile03 new writes\n";
   PreviewReport r = preview(v2, &data1);
-  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 patch writes\nUpdateFile02 new writes\n");
-  EXPECT_EQ(r.bytesWritten, now.size() + dataNow.size() + 7);
+  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 patch writes\n" + rest);
+  EXPECT_EQ(r.bytesWritten, now.size() + dataNow.size() + 7 + extra.size());
   r = preview(now, &dataNow);
-  EXPECT_EQ(Actions(r), "UpdateFile00 already-new\nUpdateFile01 already-new\nUpdateFile02 new writes\n");
+  EXPECT_EQ(Actions(r), "UpdateFile00 already-new\nUpdateFile01 already-new\n" + rest);
   r = preview(v1, &data1, true);  // a u target later than the member is left
-  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 keep-newer\nUpdateFile02 new writes\n");
+  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 keep-newer\n" + rest);
   // A third version, or a file only a patch could make: nothing is written.
   for (const std::string* data : {&data1, static_cast<const std::string*>(nullptr)}) {
     r = preview(data ? Noise(20000, 9) : v1, data);
@@ -351,6 +358,22 @@ TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
     EXPECT_NE(Actions(r).find(data ? "UpdateFile00 wrong-version" : "UpdateFile01 wrong-version"), std::string::npos)
         << Actions(r);
   }
+
+  // --gate: README.TXT travels whole (no patch pays), yet only the versions
+  // the bases hold, or the new one, are written over.
+  Put("v1/README.TXT", "read me 1");
+  patches.gate = true;
+  qa2::FolderArchive gated;
+  ASSERT_EQ(gated.Build("preview", (root / "update").u8string(), patches, true), 0);
+  Put("inst/README.TXT", "read me 1");
+  Put("inst/DATA.PAK", data1);
+  before = Snapshot(root);
+  r = qa2::RunPreview(options, gated.data(), gated.size());
+  EXPECT_NE(Actions(r).find("UpdateFile02 replace"), std::string::npos) << Actions(r);
+  Put("inst/README.TXT", "read me 0");
+  before = Snapshot(root);
+  r = qa2::RunPreview(options, gated.data(), gated.size());
+  EXPECT_NE(Actions(r).find("UpdateFile02 wrong-version"), std::string::npos) << Actions(r);
 }
 
 }  // namespace version_gate
