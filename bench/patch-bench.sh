@@ -9,7 +9,9 @@
 # Wine, applying the generated pair's patch against extracting it whole,
 # and the version gate's pass against a plain read (--no-wine skips this).
 # Everything is kept in $QA_NATIVE_BUILD/patch-bench/.
-# Usage: bench/patch-bench.sh [--no-wine]
+# Where /proc/sys/vm/drop_caches can be written, the gate and the read are
+# also taken from the disk rather than the page cache.
+# Usage: bench/patch-bench.sh [--no-wine | --wine-only]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -28,7 +30,7 @@ work=$QA_NATIVE_BUILD/patch-bench
 mkdir -p "$work"
 [ -d "$work/corpus" ] || bench/make-corpus.sh "$work/corpus" >/dev/null
 if [ "${1:-}" = --no-wine ]; then
-  exec python3 bench/patch_bench.py "$work" --no-wine
+  exec python3 bench/patch_bench.py "$work" "$@" --no-wine
 fi
 export E2E_DIR=${E2E_DIR:-$root/build-e2e}
 mkdir -p "$E2E_DIR"
@@ -38,4 +40,4 @@ trap rig_stop EXIT
 rig_env
 rig_display headless
 rig_prefix
-python3 bench/patch_bench.py "$work"
+python3 bench/patch_bench.py "$work" "$@"

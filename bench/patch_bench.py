@@ -2,7 +2,7 @@
 """The figures of bench/patch-bench.sh (run it through that script, which
 installs the peers and sets up the builds and the rig).
 
-Usage: patch_bench.py WORK [--no-wine]
+Usage: patch_bench.py WORK [--no-wine | --wine-only]
 
 Per pair: the update built with qa2 build --base (its archive less 2,048
 bytes and 64 per entry) against the sum, over the changed files, of the
@@ -274,8 +274,9 @@ def main():
         ("40 MB game data pack", pack_pair(work, corpus)),
         ("generated %d-byte pair" % BIG, big_pair(work, corpus, BIG)),
     ]
-    for name, base in pairs:
-        measure(name, base)
+    if "--wine-only" not in sys.argv:
+        for name, base in pairs:
+            measure(name, base)
     if "--no-wine" not in sys.argv:
         import patch_bench_wine
         patch_bench_wine.run_wine(pairs[-1][1], ROUNDS)

@@ -24,6 +24,16 @@ def log(text=""):
     sys.stdout.flush()
 
 
+def drop_caches():
+    try:
+        subprocess.run(["sync"], check=True)
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("1\n")
+        return True
+    except OSError:
+        return False
+
+
 def run_wine(base, rounds):
     old, new = os.path.join(base, "old", MEMBER), os.path.join(base, "new", MEMBER)
     want = digest(new)
@@ -53,6 +63,8 @@ def run_wine(base, rounds):
             run.exe = exes[kind]
             digest(run.exe)
             sync()
+            if label.startswith("c"):
+                drop_caches()
             seconds = run.apply_once(label)
             return seconds, run.phases[2]
 
@@ -72,6 +84,15 @@ def run_wine(base, rounds):
             started = time.time()
             run.driver("read", hexpath(target))
             figures.setdefault("plain read under Wine (driver.exe)", []).append(time.time() - started)
+            # From the disk rather than the page cache, where the system
+            # lets the cache be dropped.
+            if drop_caches():
+                t, update_phase = apply("patch", "c%d" % i)
+                figures.setdefault("gate alone, cold cache, UPDATE.EXE", []).append(update_phase)
+                drop_caches()
+                started = time.time()
+                run.driver("read", hexpath(target))
+                figures.setdefault("plain read, cold cache (driver.exe)", []).append(time.time() - started)
         os.remove(target)
     finally:
         run.cleanup()
@@ -84,6 +105,9 @@ def run_wine(base, rounds):
         log("  %-42s %6.2f s  %6.0f MB/s   (runs: %s)" % (
             name, min(t), size / min(t) / 1e6, " ".join("%.2f" % x for x in t)))
     whole = min(figures["extracting whole, UPDATE.EXE"])
-    log("  patching / extracting whole: %.2f; gate / plain read: %.2f" % (
+    log("  patching / extracting whole: %.2f; gate / plain read: %.2f from the page cache" % (
         min(figures["patching (gate included), UPDATE.EXE"]) / whole,
         min(figures["gate alone (already new), UPDATE.EXE"]) / min(figures["plain read under Wine (driver.exe)"])))
+    if "plain read, cold cache (driver.exe)" in figures:
+        log("  gate / plain read from the disk: %.2f" % (
+            min(figures["gate alone, cold cache, UPDATE.EXE"]) / min(figures["plain read, cold cache (driver.exe)"])))

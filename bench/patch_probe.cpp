@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -33,6 +35,10 @@ int main(int argc, char** argv) {
             },
             &stats, tuning);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // QA_PROBE_DUMP=PREFIX keeps each raw patch, to try other coders on.
+  if (const char* dump = std::getenv("QA_PROBE_DUMP"))
+    std::ofstream(std::string(dump) + "-" + std::to_string(tuning.minCopy), std::ios::binary)
+        .write(reinterpret_cast<const char*>(patch.data()), std::streamsize(patch.size()));
   std::vector<uint8_t> lzma;
   size_t at = 0;
   PackPatch(
