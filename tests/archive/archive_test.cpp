@@ -463,6 +463,29 @@ TEST_F(ArchiveTest, MalformedImagesAreRefusedWithTheirFault) {
   s = stored;
   StoreLE32(&s[12], 2);
   open(s, OpenError::DirectoryOutOfBounds, "stored directory cut short");
+  // Each limit one beyond: a stored size one above the size, a member one
+  // byte past the end.
+  s = stored;
+  StoreLE32(&s[32 + 28], 4);
+  open(s, OpenError::StoredSizeMismatch, "stored size above the size");
+  s = stored;
+  StoreLE32(&s[32 + 24], uint32_t(s.size() - 16 + 1));
+  StoreLE32(&s[32 + 28], uint32_t(s.size() - 16 + 1));
+  open(s, OpenError::MemberOutOfBounds, "member one byte past the end");
+  // A claim exactly at the most a stream can decode to, and one beyond.
+  EXPECT_TRUE(CompressedSizeClaimFits(91 * 100 + 64, 100));
+  EXPECT_FALSE(CompressedSizeClaimFits(91 * 100 + 65, 100));
+
+  // The file form: a header one byte short, a stored directory one byte short.
+  const std::string path = dir_ / "cut.qa2";
+  auto openFile = [&](const Bytes& image, OpenError expected, const char* what) {
+    WriteTestFile(path, std::string(image.begin(), image.end()));
+    OpenReport report;
+    EXPECT_EQ(OpenUpdateArchive({reinterpret_cast<const uint8_t*>(path.c_str()), 0}, &report), nullptr) << what;
+    EXPECT_EQ(report.error, expected) << what << ": " << DescribeOpenReport(report);
+  };
+  openFile(Bytes(stored.begin(), stored.begin() + 15), OpenError::ShortHeader, "file: short header");
+  openFile(Bytes(stored.begin(), stored.end() - 1), OpenError::DirectoryOutOfBounds, "file: directory one byte short");
 }
 
 TEST_F(ArchiveTest, EveryTruncationAndByteFlipIsHandledSafely) {
