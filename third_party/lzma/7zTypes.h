@@ -5,7 +5,6 @@
 #define ZIP7_7Z_TYPES_H
 
 #ifdef _WIN32
-/* #include <windows.h> */
 #else
 #include <errno.h>
 #endif

@@ -203,21 +203,10 @@ int RunBuild(const std::vector<std::string>& args) {
   ArchiveBuilder builder;
   BuildReport report;
   std::vector<std::unique_ptr<SpoolFile>> scratch;
-  if (!patches.bases.empty()) {
-    if (int rc = PrepareWithPatches(kCommand, dir, outPath, patches, options, &spool, &builder, &members, &scratch, stdout))
-      return rc;
-    for (const FolderMember& m : members) paths.push_back(m.path);
-  } else {
-    if (int rc = CollectMembers(kCommand, dir, false, &members)) return rc;
-    std::vector<MemberSpec> specs;
-    for (const FolderMember& m : members) {
-      specs.push_back(m.member);
-      paths.push_back(m.path);
-    }
-    OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
-    if (!builder.Prepare(specs, open, &spool, options, &report))
-      return ReportBuildFailure(kCommand, report, paths, error);
-  }
+  if (int rc = PrepareFolder(kCommand, dir, outPath, patches, options, false, false, &spool, &builder, &members,
+                             &scratch, stdout))
+    return rc;
+  for (const FolderMember& m : members) paths.push_back(m.path);
 
   // The stub laid out around the archive, whose bytes then stream from the
   // builder into a temporary file; it is read back from there as the

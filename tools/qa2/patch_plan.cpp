@@ -61,6 +61,29 @@ bool ReadUpdateIni(const std::vector<FolderMember>& members, platform::IniText* 
 
 }  // namespace
 
+int PrepareFolder(const char* command, const std::string& updateDir, const std::string& outPath,
+                  const PatchPlanOptions& patches, const BuildOptions& buildOptions, bool allowEmpty, bool storeAll,
+                  SpoolFile* spool, ArchiveBuilder* builder, std::vector<FolderMember>* members,
+                  std::vector<std::unique_ptr<SpoolFile>>* scratch, FILE* out) {
+  if (!patches.bases.empty())
+    return PrepareWithPatches(command, updateDir, outPath, patches, buildOptions, spool, builder, members, scratch,
+                              out);
+  if (int rc = CollectMembers(command, updateDir, allowEmpty, members)) return rc;
+  std::vector<MemberSpec> specs;
+  std::vector<std::string> paths;
+  for (const FolderMember& m : *members) {
+    specs.push_back(m.member);
+    specs.back().store = storeAll;
+    paths.push_back(m.path);
+  }
+  BuildReport report;
+  // Kept by the builder past this function, for writing stored members.
+  OpenMember open = [paths](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
+  if (!builder->Prepare(specs, open, spool, buildOptions, &report))
+    return ReportBuildFailure(command, report, paths, std::string());
+  return kExitOk;
+}
+
 bool StubAppliesPatches(const std::vector<uint8_t>& stub) {
   const char* name = kPatchTableName;
   return std::search(stub.begin(), stub.end(), name, name + sizeof kPatchTableName) != stub.end();
@@ -157,6 +180,21 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
   }
   std::vector<FolderMember> patchFiles;
   std::string error;
+  // A patch file as a member the builder may keep, named for now by the
+  // order it was tried in.
+  auto addCandidate = [&](const SpoolFile& file, bool store, const FolderMember& member,
+                          std::vector<size_t>* candidates) {
+    FolderMember p;
+    p.path = file.path();
+    p.shown = p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
+    p.member.size = file.end();
+    p.member.fileTime = member.member.fileTime;
+    p.member.store = store;
+    candidates->push_back(specs.size());
+    specs.push_back(p.member);
+    paths.push_back(p.path);
+    patchFiles.push_back(p);
+  };
   for (Plan& plan : plans) {
     plan.candidates.assign(plan.contents.size(), {});
     if (!plan.patchable) continue;
@@ -208,29 +246,9 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
           chosen = &lzma;
           packed = true;
           // A small patch may come out smaller as it is: both are tried.
-          if (file.end() <= kRawAlsoMax) {
-            FolderMember p;
-            p.path = file.path();
-            p.shown = p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
-            p.member.size = file.end();
-            p.member.fileTime = member.member.fileTime;
-            plan.candidates[c].push_back(specs.size());
-            specs.push_back(p.member);
-            paths.push_back(p.path);
-            patchFiles.push_back(p);
-          }
+          if (file.end() <= kRawAlsoMax) addCandidate(file, false, member, &plan.candidates[c]);
         }
-        FolderMember p;
-        p.path = chosen->path();
-        p.member.store = packed;  // LZMA leaves nothing for the archive's coder
-        p.member.name = PatchMemberName(unsigned(patchFiles.size() + 1));
-        p.shown = p.member.name;
-        p.member.size = chosen->end();
-        p.member.fileTime = member.member.fileTime;
-        plan.candidates[c].push_back(specs.size());
-        specs.push_back(p.member);
-        paths.push_back(p.path);
-        patchFiles.push_back(p);
+        addCandidate(*chosen, packed, member, &plan.candidates[c]);  // LZMA leaves nothing for the archive's coder
       }
     }
   }

@@ -29,6 +29,16 @@ int PrepareWithPatches(const char* command, const std::string& updateDir, const 
                        ArchiveBuilder* builder, std::vector<FolderMember>* members,
                        std::vector<std::unique_ptr<SpoolFile>>* scratch, FILE* out);
 
+// Prepares `builder` with what `qa2 build` packs of `updateDir`: its files
+// as members (all kept stored with `storeAll`), or with bases, its files,
+// patches and table (PrepareWithPatches). *members gets the archive's
+// members in order, each with a file that holds its bytes. Returns the
+// exit code, having printed why when it is not 0.
+int PrepareFolder(const char* command, const std::string& updateDir, const std::string& outPath,
+                  const PatchPlanOptions& patches, const BuildOptions& buildOptions, bool allowEmpty, bool storeAll,
+                  SpoolFile* spool, ArchiveBuilder* builder, std::vector<FolderMember>* members,
+                  std::vector<std::unique_ptr<SpoolFile>>* scratch, FILE* out);
+
 // Whether an updater stub can apply patches (it reads the patch table).
 bool StubAppliesPatches(const std::vector<uint8_t>& stub);
 

@@ -30,26 +30,14 @@ int FolderArchive::Build(const char* command, const std::string& dir, const Patc
   std::vector<FolderMember> members;
   std::vector<std::string> paths;
   std::vector<std::unique_ptr<SpoolFile>> scratch;
-  if (!patches.bases.empty()) {
-    // Which patches the build keeps depends on the compressed sizes: the
-    // members are compressed as the build compresses them.
-    options.mode = fast ? CompressionMode::Fast : CompressionMode::Optimal;
-    if (int rc = PrepareWithPatches(command, dir, near, patches, options, &spool, &builder, &members, &scratch,
-                                    nullptr))
-      return rc;
-    for (const FolderMember& m : members) paths.push_back(m.path);
-  } else {
-    if (int rc = CollectMembers(command, dir, true, &members)) return rc;
-    std::vector<MemberSpec> specs;
-    for (const FolderMember& m : members) {
-      specs.push_back(m.member);
-      specs.back().store = true;
-      paths.push_back(m.path);
-    }
-    OpenMember open = [&](size_t i, std::string* why) { return OpenMemberFile(paths[i], why); };
-    if (!builder.Prepare(specs, open, &spool, options, &report))
-      return ReportBuildFailure(command, report, paths, error);
-  }
+  // Which patches the build keeps depends on the compressed sizes: with
+  // bases the members are compressed as the build compresses them; without,
+  // they are kept stored, which is quicker and changes no outcome.
+  if (!patches.bases.empty()) options.mode = fast ? CompressionMode::Fast : CompressionMode::Optimal;
+  if (int rc = PrepareFolder(command, dir, near, patches, options, true, patches.bases.empty(), &spool, &builder,
+                             &members, &scratch, nullptr))
+    return rc;
+  for (const FolderMember& m : members) paths.push_back(m.path);
   if (!file_.Create(near, "archive", &error)) return Fail(command, kExitIo, error);
   uint64_t at = 0;
   auto put = [&](const uint8_t* data, size_t size) {
