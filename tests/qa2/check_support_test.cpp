@@ -14,6 +14,7 @@ TEST(ClosestNameTest, SuggestsOnlyNamesNearEnoughToBeASlip) {
   EXPECT_EQ(qa2::ClosestName("GameTitleAA", keys), "GameTitleA");  // the nearest wins
   EXPECT_EQ(qa2::ClosestName("GameExe", keys), "");               // another key, not a slip
   EXPECT_EQ(qa2::ClosestName("Data", keys), "");
+  EXPECT_EQ(qa2::ClosestName("GaemDri", keys), "");                 // two slips in seven letters
   // Short names tolerate one slip at most, and very short ones none.
   EXPECT_EQ(qa2::ClosestName("UPDATES", {"SETUP", "UPDATE"}), "UPDATE");
   EXPECT_EQ(qa2::ClosestName("SETP", {"SETUP", "UPDATE"}), "SETUP");

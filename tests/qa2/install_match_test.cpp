@@ -19,6 +19,12 @@ const fs::path kSource = QA_SOURCE_DIR;
 
 void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
+std::string FillerEntries(int from, int to) {
+  std::string text;
+  for (int n = from; n < to; ++n) text += "UpdateFile" + std::to_string(n) + "=A.DAT\r\n";
+  return text;
+}
+
 TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) {
   TempFolder update, install;
   fs::copy(kSource / "samples/installation", fs::u8path(install.path()), fs::copy_options::recursive);
@@ -27,7 +33,8 @@ TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) 
   Write(fs::u8path(update / "UPDATE.INI"),
         "[SETUP]\r\nCompanyName=tavrin\r\nGameTitle=T\r\nGameClass=C\r\nGameDir=HOSHI2\r\n[UPDATE]\r\n"
         "UpdateFile00=SUB\\A.DAT\r\nUpdateFile01=NONE\\A.DAT\r\nUpdateFile02=o,NONE\\A.DAT\r\n"
-        "UpdateFile03=2,NONE\\A.DAT\r\nUpdateFile04=" + deep + "\\A.DAT\r\nUpdateFile05=SETUP.INI\r\n");
+        "UpdateFile03=2,NONE\\A.DAT\r\nUpdateFile04=" + deep + "\\A.DAT\r\nUpdateFile05=SETUP.INI\r\n" +
+        FillerEntries(6, 15) + "UpdateFile15=NONE\\B.DAT\r\n");
   Write(fs::u8path(update / "A.DAT"), "a");
   Write(fs::u8path(update / "SETUP.INI"), "[SETUP]\r\nCompanyName=TAVRIN\r\n");
 
@@ -50,6 +57,8 @@ TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) 
   EXPECT_NE(out.find("UPDATE.INI:9: note: UpdateFile02: the installation has no folder 'NONE', so the entry is skipped"),
             std::string::npos) << out;
   EXPECT_EQ(out.find("UpdateFile03"), std::string::npos) << out;
+  EXPECT_NE(out.find("UPDATE.INI:22: error: UpdateFile15: the installation has no folder 'NONE'"), std::string::npos)
+      << out;
   // 14 + 1 + 235 + 6 = 256 bytes: fits. One more folder byte would not.
   EXPECT_EQ(out.find("bytes, past the 259"), std::string::npos) << out;
   options.instPath = "C:\\GAMES\\HOSHI\\XY";  // exactly 259 bytes: fits
@@ -64,6 +73,7 @@ TEST(InstallMatchTest, WrongNameMissingFolderAndLongPathAreRefusedWithTheirFix) 
   // The SETUP.INI it ships is checked as the installation's would be.
   EXPECT_NE(out.find("SETUP.INI:1: error: [SETUP] GameTitle is missing"), std::string::npos) << out;
   EXPECT_EQ(summary.errors, test_support::Count(out, ": error: "));
+  EXPECT_EQ(summary.warnings, test_support::Count(out, ": warning: "));  // notes are neither
   EXPECT_GE(summary.errors, 3);
 }
 
