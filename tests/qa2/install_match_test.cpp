@@ -21,7 +21,7 @@ void Write(const fs::path& path, const std::string& text) { std::ofstream(path, 
 
 std::string FillerEntries(int from, int to) {
   std::string text;
-  for (int n = from; n < to; ++n) text += "UpdateFile" + std::to_string(n) + "=A.DAT\r\n";
+  for (int n = from; n < to; ++n) text += (n < 10 ? "UpdateFile0" : "UpdateFile") + std::to_string(n) + "=A.DAT\r\n";
   return text;
 }
 
