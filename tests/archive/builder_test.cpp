@@ -322,13 +322,13 @@ namespace {
 // Hands out a member's bytes in uneven pieces, failing or growing on request.
 class PieceReader : public MemberReader {
  public:
-  PieceReader(const Bytes& data, size_t failAt, size_t extra) : data_(data), failAt_(failAt), extra_(extra) {}
+  PieceReader(const Bytes& data, size_t failAt, long extra) : data_(data), failAt_(failAt), extra_(extra) {}
   bool Read(uint8_t* buffer, size_t capacity, size_t* got, std::string* error) override {
     if (at_ >= failAt_) {
       *error = "disk went away";
       return false;
     }
-    const size_t total = data_.size() + extra_;
+    const size_t total = size_t(long(data_.size()) + extra_);
     *got = std::min({capacity, total - at_, size_t(777777)});
     for (size_t i = 0; i < *got; ++i) buffer[i] = at_ + i < data_.size() ? data_[at_ + i] : 0;
     at_ += *got;
@@ -337,7 +337,9 @@ class PieceReader : public MemberReader {
 
  private:
   const Bytes& data_;
-  size_t failAt_, extra_, at_ = 0;
+  size_t failAt_;
+  long extra_;
+  size_t at_ = 0;
 };
 
 class TestSpool : public BuildSpool {
@@ -364,13 +366,15 @@ class TestSpool : public BuildSpool {
 struct StreamedBuild {
   std::vector<Bytes> data;
   std::vector<MemberSpec> specs;
-  size_t failMember = SIZE_MAX, failAt = 0, growMember = SIZE_MAX;
+  size_t failMember = SIZE_MAX, failAt = 0;
+  size_t changeMember = SIZE_MAX;  // read `changeBy` bytes more (or fewer) than announced
+  long changeBy = 0;
   BuildReport report;
   bool Run(BuildSpool* spool, const BuildOptions& options, Bytes* image) {
     ArchiveBuilder builder;
     OpenMember open = [&](size_t i, std::string*) {
       return std::unique_ptr<MemberReader>(
-          new PieceReader(data[i], i == failMember ? failAt : SIZE_MAX, i == growMember ? 5 : 0));
+          new PieceReader(data[i], i == failMember ? failAt : SIZE_MAX, i == changeMember ? changeBy : 0));
     };
     if (!builder.Prepare(specs, open, spool, options, &report)) return false;
     image->clear();
@@ -436,11 +440,14 @@ TEST(BuilderTest, ReadSizeAndSpoolFailuresAreReported) {
     EXPECT_EQ(failing.report.member, member);
     EXPECT_EQ(failing.report.detail, "disk went away");
 
-    StreamedBuild growing = b;
-    growing.growMember = member;
-    EXPECT_FALSE(growing.Run(&spool, options, &image));
-    EXPECT_EQ(growing.report.error, BuildError::MemberChanged);
-    EXPECT_EQ(growing.report.member, member);
+    for (long by : {5L, -5L}) {
+      StreamedBuild changing = b;
+      changing.changeMember = member;
+      changing.changeBy = by;
+      EXPECT_FALSE(changing.Run(&spool, options, &image));
+      EXPECT_EQ(changing.report.error, BuildError::MemberChanged) << by;
+      EXPECT_EQ(changing.report.member, member);
+    }
   }
   TestSpool small(1000);
   StreamedBuild full = b;
@@ -458,4 +465,19 @@ TEST(BuilderTest, ReadSizeAndSpoolFailuresAreReported) {
   EXPECT_FALSE(stored.Run(&spool, options, &image));
   EXPECT_EQ(stored.report.error, BuildError::ReadFailed);
   EXPECT_EQ(stored.report.member, 1u);
+  StreamedBuild shrunk = b;
+  shrunk.specs[1].store = true;
+  shrunk.changeMember = 1;
+  shrunk.changeBy = -5;
+  EXPECT_FALSE(shrunk.Run(&spool, options, &image));
+  EXPECT_EQ(shrunk.report.error, BuildError::MemberChanged);
+  EXPECT_EQ(shrunk.report.member, 1u);
+
+  // A member of 4 GiB less one byte may be a member; the archive around it
+  // cannot be (the member is stored, so it is never read here).
+  StreamedBuild huge;
+  huge.data = {Bytes()};
+  huge.specs = {MemberSpec{"HUGE.DAT", 0xFFFFFFFFu, 1, true}};
+  EXPECT_FALSE(huge.Run(&spool, options, &image));
+  EXPECT_EQ(huge.report.error, BuildError::ArchiveTooLarge);
 }

@@ -188,4 +188,23 @@ TEST(ChunkedDecoderTest, TooSmallBufferIsRefusedWithoutDecoding) {
   EXPECT_EQ(decoder.result().written, 0u);
 }
 
+// The claimed size exactly at, one under and one over what the stream
+// decodes to; and streams too short for their first flag word, held in
+// buffers of exactly their size so that ASan sees any read past them.
+TEST(ChunkedDecoderTest, ClaimsAndStreamsAtTheirEdgesGetTheWholeBufferVerdict) {
+  StreamWriter w;
+  w.Literal('a');
+  w.Literal('b');
+  w.End();
+  for (size_t claim : {size_t(1), size_t(2), size_t(3)})
+    ExpectSame(Whole(w.bytes(), claim), Chunked(w.bytes(), claim, kChunkedDecoderMinBuffer),
+               "claim " + std::to_string(claim));
+  for (size_t n = 1; n < 4; ++n) {
+    const Bytes shortStream(w.bytes().begin(), w.bytes().begin() + n);
+    Decoded chunked = Chunked(shortStream, 2, kChunkedDecoderMinBuffer);
+    EXPECT_EQ(chunked.result.error, DecodeError::Truncated) << n;
+    EXPECT_EQ(chunked.result.written, 0u) << n;
+  }
+}
+
 }  // namespace

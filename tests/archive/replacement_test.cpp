@@ -107,7 +107,13 @@ TEST_F(ReplacementTest, HiddenAndSystemFilesAreReplacedAndKeepThoseAttributes) {
     EXPECT_EQ(LastWrite(dest), kTime);
   }
   EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"HIDDEN.DAT"});
-  os.SetFileAttributes(dest.c_str(), platform::kAttrNormal);
+  // Read-only, it is not deleted; deleted, its attributes go with it.
+  ASSERT_TRUE(os.SetFileAttributes(dest.c_str(), hiddenSystem | platform::kAttrReadOnly));
+  EXPECT_FALSE(os.DeleteFile(dest.c_str()));
+  ASSERT_TRUE(os.SetFileAttributes(dest.c_str(), hiddenSystem));
+  ASSERT_TRUE(os.DeleteFile(dest.c_str()));
+  ASSERT_TRUE(os.WriteFileReplacing(dest.c_str(), "new", 3, nullptr));
+  EXPECT_EQ(os.GetFileAttributes(dest.c_str()) & hiddenSystem, 0u);
 }
 
 TEST_F(ReplacementTest, CorruptMemberFoundWhileWritingLeavesTheOldFile) {

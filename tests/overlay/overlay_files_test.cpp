@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -131,6 +132,7 @@ TEST_F(OverlayTest, DeletedFilesAreGoneFromLookupsAndListings) {
   ASSERT_TRUE(files.DeleteFile("C:\\Games\\HOSHI\\Game.exe.~1f.tmp"));
   ASSERT_TRUE(files.DeleteFile("C:\\Games\\HOSHI\\GAME.EXE"));
   EXPECT_EQ(files.GetFileAttributes("C:\\Games\\HOSHI\\GAME.EXE"), platform::kInvalidAttributes);
+  EXPECT_EQ(files.Growth('C'), -6);
   names.clear();
   files.FindFiles("C:\\Games\\HOSHI\\*", &names);
   EXPECT_EQ(names, (std::vector<std::string>{"LOCKED.DAT", "Sub"}));
@@ -151,6 +153,24 @@ TEST_F(OverlayTest, LargeWritesKeepTheirSizeNotTheirBytes) {
   ASSERT_TRUE(r && r->Read(buffer, 4, &got));
   EXPECT_EQ(got, 4u);
   EXPECT_EQ(files.Growth('C'), 0);  // the virtual temporary folder is on no drive
+  // The most it keeps the bytes of.
+  auto exact = files.BeginReplacement("C:\\Temp\\EXACT.DAT");
+  const std::string kept(OverlayFiles::kKeptContent, 'k');
+  ASSERT_TRUE(exact && exact->Write(kept.data(), uint32_t(kept.size())) && exact->Commit(nullptr));
+  EXPECT_EQ(ReadAll(files, "C:\\Temp\\EXACT.DAT").size(), kept.size());
+}
+
+// ".." stops at the drive's root, as on Windows; and a file's time keeps
+// its fraction of a second.
+TEST_F(OverlayTest, PathsAndTimesReadAsWindowsReadsThem) {
+  EXPECT_EQ(files.Look("C:\\..\\Games\\HOSHI\\GAME.EXE").size, 6u);
+  TempFolder other;
+  Put(fs::u8path(other.path()) / "T.DAT", "t");
+  const fs::path t = fs::u8path(other.path()) / "T.DAT";
+  fs::last_write_time(t, std::chrono::floor<std::chrono::seconds>(fs::last_write_time(t)) +
+                             std::chrono::milliseconds(500));
+  files.Mount("D:", other.path());
+  EXPECT_EQ(files.Look("D:\\T.DAT").time % 10000000, 5000000u);
 }
 
 TEST_F(OverlayTest, CopiesAFolderIntoTheTargetAndAFileToItsName) {

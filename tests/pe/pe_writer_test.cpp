@@ -617,3 +617,109 @@ TEST(PeReader, AddressesReachTheLastRawByteAndNoFurther) {
 }
 
 }  // namespace header_limits
+
+namespace resource_limits {
+
+// Why ReadResourceTree refuses a section of these bytes, or "ok".
+std::string TreeVerdict(const std::vector<uint8_t>& rsrc) {
+  const std::vector<uint8_t> image = MakeImageWithSection(rsrc);
+  pe::PeImage pe;
+  std::string why;
+  if (!pe::ParsePe(image.data(), image.size(), &pe, &why)) return "image: " + why;
+  pe::ResourceNode root;
+  return pe::ReadResourceTree(image.data(), image.size(), pe, &root, &why) ? "ok" : why;
+}
+
+// A 0x200-byte section (then .reloc's bytes) whose root holds `count` id
+// entries, each with `target`.
+std::vector<uint8_t> Root(uint16_t count, uint32_t target) {
+  std::vector<uint8_t> rsrc(0x200, 0);
+  Store16(rsrc.data() + 14, count);
+  for (uint32_t i = 0; i < count && 24 + 8 * i <= rsrc.size(); ++i) {
+    Store32(rsrc.data() + 16 + 8 * i, i);
+    Store32(rsrc.data() + 20 + 8 * i, target);
+  }
+  return rsrc;
+}
+
+void DataEntry(std::vector<uint8_t>& rsrc, uint32_t at, uint32_t rva, uint32_t size) {
+  Store32(rsrc.data() + at, rva);
+  Store32(rsrc.data() + at + 4, size);
+}
+
+// Each limit of the resource tree met exactly, then passed by one: the
+// first is not refused for that limit, the second is, in its words.
+TEST(PeReader, EachResourceLimitHoldsExactlyAndFailsOneBeyond) {
+  constexpr uint32_t kDir = 0x80000000u;
+  struct Case {
+    const char* refusal;
+    std::function<std::vector<uint8_t>(uint32_t beyond)> make;
+  } cases[] = {
+      {"malformed: directory lies",  // a subdirectory's header ending at the section's end
+       [](uint32_t b) { return Root(1, kDir | (0x200 - 16 + b)); }},
+      {"directory's entries",  // 62 entries fill the 0x200 bytes; the data entry is the root's zeros
+       [](uint32_t b) { return Root(uint16_t(62 + b), 0); }},
+      {"resource name",  // a name whose last unit is the section's last two bytes
+       [](uint32_t b) {
+         std::vector<uint8_t> rsrc = Root(0, 0);
+         Store16(rsrc.data() + 12, 1);
+         Store32(rsrc.data() + 16, kDir | 0x100);
+         Store16(rsrc.data() + 0x100, uint16_t(127 + b));
+         return rsrc;
+       }},
+      {"data entry lies",
+       [](uint32_t b) { return Root(1, 0x200 - 16 + b); }},
+      {"data entry lies",  // far past the section: no wrap-around
+       [](uint32_t b) { return Root(1, b ? 0x7FFFFFF0u : 0); }},
+      {"resource's data",  // data ending at the section's last byte
+       [](uint32_t b) {
+         std::vector<uint8_t> rsrc = Root(1, 0x100);
+         DataEntry(rsrc, 0x100, 0x2000 + 0x1F0, 16 + b);
+         return rsrc;
+       }},
+      {"more than the file holds",  // ten entries sharing 256 bytes: the 0xA00-byte file
+       [](uint32_t b) {
+         std::vector<uint8_t> rsrc = Root(10, 0x100);
+         DataEntry(rsrc, 0x100, 0x2000, 256 + b);
+         return rsrc;
+       }},
+      {"more than three levels",  // root, type, name, then a fourth directory
+       [](uint32_t b) {
+         std::vector<uint8_t> rsrc = Root(1, kDir | 0x40);
+         for (uint32_t at : {0x40u, 0x60u, 0x80u}) Store16(rsrc.data() + at + 14, 1);
+         Store32(rsrc.data() + 0x40 + 20, kDir | 0x60);
+         Store32(rsrc.data() + 0x60 + 20, b ? (kDir | 0x80) : 0x100);
+         Store32(rsrc.data() + 0x80 + 20, 0x100);
+         return rsrc;
+       }},
+  };
+  for (const Case& c : cases) {
+    const std::string exact = TreeVerdict(c.make(0)), beyond = TreeVerdict(c.make(1));
+    EXPECT_EQ(exact.find(c.refusal), std::string::npos) << c.refusal << ": " << exact;
+    EXPECT_NE(beyond.find(c.refusal), std::string::npos) << c.refusal << ": " << beyond;
+  }
+}
+
+// The writer's own limits: .text may end where .rsrc starts, and the
+// resource may fill the image up to its bound but not one byte past it.
+TEST(PeWriter, SectionsAndResourceAtTheWritersLimitsAreTaken) {
+  std::vector<uint8_t> stub = MakeImage(StubResources());
+  Store32(stub.data() + kTable + 8, 0x1000);
+  SetArchive(stub, Payload(10));
+  for (uint64_t b : {0u, 1u}) {
+    std::vector<uint8_t> out;
+    pe::ResourceHole hole;
+    pe::WriteNotes notes;
+    std::string why;
+    pe::SetNamedTypeResourceAround(stub, u"UPDATE", 102, 1041, 0x7FFF0000u - stub.size() + b, &out, &hole, &notes,
+                                   &why);
+    EXPECT_EQ(why.find("too large for an image") != std::string::npos, b == 1) << why;
+  }
+  uint64_t size = 0;
+  std::string why;
+  pe::ResourceNode longName;
+  longName.named[std::u16string(0xFFFF, u'n')].leaf = true;
+  EXPECT_TRUE(pe::MeasureResourceSection(longName, &size, &why)) << why;
+}
+
+}  // namespace resource_limits

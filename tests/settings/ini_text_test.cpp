@@ -21,6 +21,16 @@ TEST(IniTextTest, LinesCountEveryKindOfLineEnd) {
   EXPECT_EQ(e.value, "3");
 }
 
+// A lead byte ending a section's line, and a zero inside a value, end the
+// name and the value where the line and the zero do.
+TEST(IniTextTest, ALoneLeadByteOrAZeroEndsWhereTheLineOrTheZeroDoes) {
+  platform::IniEntry e;
+  ASSERT_TRUE(platform::IniText("[S\x83\r\nK=1\r\n").Find("S\x83", "K", &e));
+  EXPECT_EQ(e.value, "1");
+  ASSERT_TRUE(platform::IniText(std::string("[S]\r\nK=ab\0cd\r\n", 14)).Find("S", "K", &e));
+  EXPECT_EQ(e.value, "ab");
+}
+
 TEST(IniTextTest, OnlyTheFirstSectionOfANameIsRead) {
   platform::IniText ini("[S]\nA=1\nA=2\n[s]\nB=3\n");
   std::vector<platform::IniEntry> entries = ini.Entries("S");

@@ -290,16 +290,18 @@ TEST_F(LoaderTest, ListsStopAtAnEmptyTokenOrTheirLimit) {
   for (int i = 1; i <= 45; ++i) files += "f" + std::to_string(i) + ",";
   for (int i = 1; i <= 25; ++i) bmps += "b" + std::to_string(i) + ",";
   for (int i = 1; i <= 21; ++i) uninstall += "u" + std::to_string(i) + ",";
-  Keys keys = With(RequiredKeys(), "InstallFiles0", files.c_str());
-  keys = With(keys, "InstallFiles1", "A,,B");
+  // The full list in the last choice: a 41st name would land past it.
+  Keys keys = With(RequiredKeys(), "InstallFiles1", files.c_str());
+  keys = With(keys, "InstallFiles0", "A,,B");
   keys = With(keys, "SetupBmp", bmps.c_str());
   keys = With(keys, "Shortcut0", "X,Y,Z,W");
   keys = With(keys, "AdditionalUninstallFiles", uninstall.c_str());
   Installation.SetupBmpLast = 99;  // left alone when the list reaches its limit
   ASSERT_EQ(Load(keys), 1);
-  EXPECT_STREQ(d.InstallFiles[0][39], "f40");
-  EXPECT_STREQ(d.InstallFiles[1][0], "A");
-  EXPECT_STREQ(d.InstallFiles[1][1], "");
+  EXPECT_STREQ(d.InstallFiles[1][39], "f40");
+  EXPECT_STREQ(d.InstallFiles[2][0], "");
+  EXPECT_STREQ(d.InstallFiles[0][0], "A");
+  EXPECT_STREQ(d.InstallFiles[0][1], "");
   EXPECT_STREQ(d.SetupBmp[19], "b20");
   EXPECT_EQ(d.SetupBmpLast, 99);
   EXPECT_STREQ(d.Shortcut[0][2], "Z");
@@ -336,7 +338,7 @@ TEST_F(LoaderTest, ShortValueReadEndsAtItsOwnZero) {
   std::string stale;
   while (stale.size() < 900) stale += "STALE,";
   Keys keys = With(RequiredKeys(), "InstallFiles1", stale.c_str());
-  std::string shortcut = "X," + std::string(257, 'y');  // 259 bytes
+  std::string shortcut = "X," + std::string(257, 'y') + ",Z";  // read as its first 259 bytes
   keys = With(keys, "Shortcut0", shortcut.c_str());
   ASSERT_EQ(Load(keys), 1);
   EXPECT_EQ(std::string(d.Shortcut[0][1]), std::string(257, 'y'));

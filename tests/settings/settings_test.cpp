@@ -89,6 +89,7 @@ TEST(ListSyntaxTest, TokensDisksAndEndOfList) {
       {"a\nb", {{"a", 0}, {"b", 0}}},
       {"a\r\nb", {{"a", 0}}},
       {"1:2:x", {{"2:x", 1}}},  // only one prefix per token
+      {"a\x95,b", {{"a\x95", 0}, {"b", 0}}},  // a lead byte never takes the separator
       // Double-byte names pass whole, even with a second byte of 0x5C.
       {"\x95\x5C.bmp,3:\x83\x5C", {{"\x95\x5C.bmp", 0}, {"\x83\x5C", 3}}},      // Only spaces are skipped before a token: a tab is part of it, and hides
       // a disk prefix behind it.

@@ -114,8 +114,10 @@ TEST_F(DialogTest, AbortEndsWithMinusOneExceptOnTheCompletionPage) {
   EXPECT_EQ(Run({Press(kButtonNext), Press(kButtonNext), Press(kButtonAbort)}), -1)
       << "disk-space page";
   world.os.SetFreeSpace('C', 100);
-  // Command 2 is also the close box: after a completed update it completes.
+  // Command 2 is also the close box: after a completed update it completes,
+  // unless Back has left the completion page.
   EXPECT_EQ(Run({Press(kButtonNext), Press(kButtonNext), Press(kButtonAbort)}), 0);
+  EXPECT_EQ(Run({Press(kButtonNext), Press(kButtonNext), Press(kButtonBack), Press(kButtonAbort)}), -1);
 }
 
 TEST_F(DialogTest, CommandsDuringTheUpdateAreIgnoredAndTheCursorWaits) {

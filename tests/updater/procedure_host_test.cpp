@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "archive/patch.h"
 #include "tests/updater/updater_world.h"
 #include "updater/messages.h"
 #include "updater/progress.h"
@@ -322,6 +323,32 @@ TEST_F(RunUpdateTest, ShortDriveShowsTheFullShortfallAndWritesNothing) {
   }
 }
 
+// The gate judges only what the writing pass would write: a record for a
+// data item, or for an o item whose target is absent, stops nothing.
+TEST_F(RunUpdateTest, GatedRecordsOfItemsLeftAloneStopNothing) {
+  std::vector<PatchTarget> records(2);
+  std::strcpy(records[0].name, "SAVE.DAT");
+  std::strcpy(records[1].name, "OPT.DAT");
+  for (PatchTarget& r : records) {
+    r.flags = kPatchGated;
+    r.newSize = 1;
+    r.bases.push_back(PatchBase{});
+  }
+  const std::vector<uint8_t> table = StorePatchTable(records);
+  world.SetArchive({StoredMember("SAVE.DAT", "default", kMemberTime),
+                    StoredMember(kPatchTableName, std::string(table.begin(), table.end()), kMemberTime)});
+  world.Put("SAVE/SAVE.DAT", "player's");
+  Run("UpdateFile00=d,SAVE.DAT\r\nUpdateFile01=o,OPT.DAT\r\n");
+  EXPECT_TRUE(Completed());
+  EXPECT_EQ(world.Get("SAVE/SAVE.DAT"), "player's");
+}
+
+TEST_F(RunUpdateTest, FreeSpaceThatCannotBeAskedForDoesNotStopTheUpdate) {
+  std::strcpy(Updater.InstPath, "Z:\\GAME");  // no such drive
+  Run("RequiredDiskSpace=1\r\n");
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kMsgNoEntries});
+}
+
 // --- discs and the shell copy
 
 class DiscTest : public RunUpdateTest {
@@ -435,6 +462,7 @@ TEST_F(DiscTest, DiskCharacterOutsideTheTenNamesIsNeverFound) {
 }
 
 TEST_F(DiscTest, FileAndFolderCopiesUseTheirFlagsAndDestinations) {
+  world.os.MapDrive('E', disc2.folder.path(), platform::kDriveCdRom);  // any disc, but not disc 1
   world.os.MapDrive('Q', disc1.folder.path(), platform::kDriveCdRom);
   world.os.copyOutcome = platform::ShellCopyResult{0, false};
   // The item without a disk number takes the drive that disc 1 was found in.
@@ -489,8 +517,10 @@ TEST_F(DiscTest, AbortedCopyEndsSilentlyAndAFailedOneWithItsBox) {
   EXPECT_EQ(world.os.boxes()[0].owner, Dialog().window);
 }
 
-TEST_F(DiscTest, CopyShowsItsPathWhileRunning) {
+TEST_F(DiscTest, CopyShowsItsPathWhileRunningAndLeavesAWritableFile) {
   world.os.MapDrive('Q', disc1.folder.path(), platform::kDriveCdRom);
+  std::filesystem::permissions(disc1.folder / "MOVIE/OP.MPG", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);  // as a disc's files are
   std::string shown;
   world.os.onCopy = [&](const platform::CopyRecord&) {
     shown = world.os.dialog()->Text(kInfoTextId);
@@ -499,6 +529,8 @@ TEST_F(DiscTest, CopyShowsItsPathWhileRunning) {
   char text[1024];
   std::snprintf(text, sizeof text, kMsgCopyingFormat, "MOVIE\\OP.MPG");
   EXPECT_EQ(shown, text);
+  EXPECT_EQ(world.Get("GAME/MOVIE/OP.MPG"), "movie");
+  EXPECT_EQ(world.os.GetFileAttributes("C:\\GAME\\MOVIE\\OP.MPG") & platform::kAttrReadOnly, 0u);
 }
 
 // --- paths that do not fit their fields

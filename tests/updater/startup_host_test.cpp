@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -247,6 +249,12 @@ TEST_F(StartupTest, AnotherUpdaterComesBeforeTheRunningGame) {
   EXPECT_FALSE(DialogRan());
 }
 
+TEST_F(StartupTest, WithoutGameTitleAAnUntitledGameWindowIsNotTheGame) {
+  world.os.AddWindow("GAMECLASS", "");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(StartupTest, RunningGameIsAskedAboutUntilItEndsOrCancel) {
   // Main title twice, then gone; then the alternative title, then Cancel.
   std::string ini = kUpdateIni;
@@ -444,8 +452,11 @@ TEST_F(StartupTest, WhatIsPlantedAtTheCopysNameIsRemovedNotWrittenThrough) {
   world.Put("TMP/UPDATE-1092.INI", "[SETUP]\r\nCompanyName=OTHER\r\n");
   Prepare(world, kUpdateIni);
   Presses({kButtonNext, kButtonNext, kButtonNext});
+  const size_t before = world.os.deletions().size();
   EXPECT_EQ(RunUpdater(), 1);  // read ours, not what was there
   EXPECT_FALSE(world.Exists("TMP/UPDATE-1092.INI"));
+  // Deleted before the copy is written (nothing of it carries over) and after.
+  EXPECT_EQ(std::count(world.os.deletions().begin() + long(before), world.os.deletions().end(), kTempIni), 2);
 }
 
 TEST_F(StartupTest, NothingIsSweptWhenTheTemporaryFolderIsUnknown) {
