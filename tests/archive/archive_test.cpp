@@ -472,6 +472,14 @@ TEST_F(ArchiveTest, MalformedImagesAreRefusedWithTheirFault) {
   StoreLE32(&s[32 + 24], uint32_t(s.size() - 16 + 1));
   StoreLE32(&s[32 + 28], uint32_t(s.size() - 16 + 1));
   open(s, OpenError::MemberOutOfBounds, "member one byte past the end");
+  // A member whose aligned end passes the image's end: the next one starts
+  // past it, where every size wraps around.
+  Bytes two = LayOutArchive({StoredMember("A", "abc"), StoredMember("B", "x")}, false);
+  two.push_back(0);
+  const size_t first = two.size() - 1 - 2 * kArchiveEntrySize;
+  StoreLE32(&two[first + 24], uint32_t(two.size() - 16));
+  StoreLE32(&two[first + 28], uint32_t(two.size() - 16));
+  open(two, OpenError::MemberOutOfBounds, "member starting past the end");
   // A claim exactly at the most a stream can decode to, and one beyond.
   EXPECT_TRUE(CompressedSizeClaimFits(91 * 100 + 64, 100));
   EXPECT_FALSE(CompressedSizeClaimFits(91 * 100 + 65, 100));

@@ -187,6 +187,15 @@ TEST_F(PreviewTest, WaitsForThePlayerHaveNoExitCode) {
   EXPECT_EQ(space.freeBytes, 10u);
 }
 
+TEST_F(PreviewTest, RoomAnEarlierWriteFreesCountsForALaterOne) {
+  Put("inst/BIG.DAT", std::string(100, 'o'));
+  Member("BIG.DAT", "b");
+  Member("NEW.DAT", std::string(20, 'n'));
+  options.freeBytes = 10;
+  PreviewReport r = Run("UpdateFile00=BIG.DAT\r\nUpdateFile01=NEW.DAT\r\n");
+  EXPECT_EQ(Actions(r), "UpdateFile00 replace-newer writes\nUpdateFile01 new writes\n");
+}
+
 TEST_F(PreviewTest, StartUpChecksShowTheirBoxes) {
   fs::remove(root / "inst" / "SETUP.INI");
   PreviewReport r = Run("UpdateFile00=A.DAT\r\n");
@@ -324,14 +333,16 @@ TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
   patches.bases = {(root / "v1").u8string(), (root / "v2").u8string()};
   qa2::FolderArchive archive;
   ASSERT_EQ(archive.Build("preview", (root / "update").u8string(), patches, true), 0);
-  auto preview = [&](const std::string& game, const std::string* data, bool dataLater = false) {
+  enum Age { Older, Same, Later };
+  auto preview = [&](const std::string& game, const std::string* data, Age dataAge = Older) {
     fs::remove(root / "inst/GAME.EXE");
     fs::remove(root / "inst/DATA.PAK");
     Put("inst/GAME.EXE", game);
     if (data) {
       Put("inst/DATA.PAK", *data);
       const auto year = std::chrono::hours(24 * 365);
-      fs::last_write_time(root / "inst/DATA.PAK", fs::file_time_type::clock::now() + (dataLater ? year : -5 * year));
+      fs::last_write_time(root / "inst/DATA.PAK", dataAge == Same ? fs::last_write_time(root / "update/DATA.PAK")
+                                                  : fs::file_time_type::clock::now() + (dataAge == Later ? year : -5 * year));
     }
     before = Snapshot(root);
     return qa2::RunPreview(options, archive.data(), archive.size());
@@ -343,8 +354,10 @@ TEST_F(PreviewTest, TheVersionGateTellsEachInstalledVersionApart) {
   EXPECT_EQ(r.bytesWritten, now.size() + dataNow.size() + 7 + extra.size());
   r = preview(now, &dataNow);
   EXPECT_EQ(Actions(r), "UpdateFile00 already-new\nUpdateFile01 already-new\n" + rest);
-  r = preview(v1, &data1, true);  // a u target later than the member is left
+  r = preview(v1, &data1, Later);  // a u target later than the member is left
   EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 keep-newer\n" + rest);
+  r = preview(v1, &data1, Same);  // one of the member's own time is not later
+  EXPECT_EQ(Actions(r), "UpdateFile00 patch writes\nUpdateFile01 patch writes\n" + rest);
   // A third version, or a file only a patch could make: nothing is written.
   for (const std::string* data : {&data1, static_cast<const std::string*>(nullptr)}) {
     r = preview(data ? Noise(20000, 9) : v1, data);
