@@ -17,6 +17,20 @@ bool IsConversionSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// The first byte of the token's text, past its spaces and disk prefix (the
+// prefix's disk in *disk); nullptr for an empty token.
+const char* TokenText(const char* p, int32_t* disk) {
+  while (*p == ' ') ++p;
+  if (EndsList(*p)) return nullptr;
+  // Every byte the scanner tests is below 0x40, so it cannot be the second
+  // byte of a double-byte character, and the prefix test may look at bytes.
+  if (p[1] == ':') {
+    *disk = (p[0] >= '0' && p[0] <= '9') ? p[0] - '0' : 0;
+    p += 2;
+  }
+  return p;
+}
+
 }  // namespace
 
 // List syntax: tokens separated by commas, each
@@ -35,15 +49,8 @@ bool IsConversionSpace(char c) {
 //   zero rather than one past it, so the next call ends the list without
 //   reading beyond a value that fills its buffer to the last byte.
 int NextListToken(const char** cursor, char token[260]) {
-  const char* p = *cursor;
-  while (*p == ' ') ++p;
-  if (EndsList(*p)) return 0;
-  // Every byte the scanner tests is below 0x40, so it cannot be the second
-  // byte of a double-byte character, and the prefix test may look at bytes.
-  if (p[1] == ':') {
-    CurrentDisk = (p[0] >= '0' && p[0] <= '9') ? p[0] - '0' : 0;
-    p += 2;
-  }
+  const char* p = TokenText(*cursor, &CurrentDisk);
+  if (!p) return 0;
   size_t length = 0;
   bool cut = false;
   while (!EndsList(*p)) {
@@ -63,6 +70,14 @@ int NextListToken(const char** cursor, char token[260]) {
   if (*p != '\0') ++p;
   *cursor = p;
   return 1;
+}
+
+size_t ListTokenTextLength(const char* cursor) {
+  int32_t disk = 0;
+  const char* p = TokenText(cursor, &disk);
+  size_t n = 0;
+  while (p && !EndsList(p[n])) ++n;
+  return n;
 }
 
 int32_t ParseInt32(const char* text) {

@@ -2,6 +2,7 @@
 // pure part of the settings module, shared with qa2's folder check.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The disk number of the last prefix the scanner met; 0 at start.
@@ -12,6 +13,9 @@ extern int32_t CurrentDisk;
 // zero) and the cursor advanced, or 0 at the end of the list with both
 // untouched. A disk prefix "d:" sets CurrentDisk.
 int NextListToken(const char** cursor, char token[260]);
+// The length of the next token's text at `cursor`, after its spaces and
+// disk prefix, before NextListToken cuts it to 259 bytes.
+size_t ListTokenTextLength(const char* cursor);
 
 // The standard decimal conversion (atoi/strtol): leading white space, one
 // sign, digits up to the first other byte; no digits gives 0; clamped to

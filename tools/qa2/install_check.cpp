@@ -41,17 +41,6 @@ struct ListScan {
   bool tokenCut = false;       // a name longer than 259 bytes
 };
 
-// The length of the next token's text, after its spaces and disk prefix,
-// before NextListToken cuts it.
-size_t TextLength(const char* p) {
-  auto ends = [](char c) { return c == '\0' || c == '\n' || c == '\r' || c == ','; };
-  while (*p == ' ') ++p;
-  if (!ends(p[0]) && p[1] == ':') p += 2;
-  size_t n = 0;
-  while (!ends(p[n])) ++n;
-  return n;
-}
-
 // Scans `value` as the loader does, up to `limit` tokens.
 ListScan ScanList(const std::string& value, int limit) {
   ListScan scan;
@@ -74,7 +63,7 @@ ListScan ScanList(const std::string& value, int limit) {
       scan.endedEarly = *p != '\0' && *p != '\r' && *p != '\n';
       break;
     }
-    if (TextLength(before) > kName - 1) scan.tokenCut = true;
+    if (ListTokenTextLength(before) > kName - 1) scan.tokenCut = true;
     ++scan.tokens;
   }
   return scan;

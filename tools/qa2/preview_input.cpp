@@ -26,14 +26,13 @@ int FolderArchive::Build(const char* command, const std::string& dir, const Patc
   ArchiveBuilder builder;
   BuildReport report;
   BuildOptions options;
-  options.mode = CompressionMode::Fast;
   std::vector<FolderMember> members;
   std::vector<std::string> paths;
   std::vector<std::unique_ptr<SpoolFile>> scratch;
   // Which patches the build keeps depends on the compressed sizes: with
   // bases the members are compressed as the build compresses them; without,
   // they are kept stored, which is quicker and changes no outcome.
-  if (!patches.bases.empty()) options.mode = fast ? CompressionMode::Fast : CompressionMode::Optimal;
+  options.mode = patches.bases.empty() || fast ? CompressionMode::Fast : CompressionMode::Optimal;
   if (int rc = PrepareFolder(command, dir, near, patches, options, true, patches.bases.empty(), &spool, &builder,
                              &members, &scratch, nullptr))
     return rc;
